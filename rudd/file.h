@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace rudd {
+
+// A file written (or read) a byte at a time through one 4096-byte page buffer over a stdio stream.
+// Sizes and offsets are 32-bit: a file of 4 GiB or more is refused at open, and nothing ever wraps.
+// Any failed write, seek, flush or close is remembered: close() and failed() report it, so no caller
+// can take a file that was not written whole for a good one.
+class file {
+public:
+    enum class mode {
+        read = 0,   // writes are ignored, seeks are clamped to the size
+        write = 1,  // "wb+": create, or truncate an existing file
+        create = 2, // a new file only: fails when the name exists, never follows a symbolic link
+    };
+
+    file();
+    ~file();
+    file(const file &) = delete;
+    file &operator=(const file &) = delete;
+
+    // False when this object is already open or the file cannot be opened (or is 4 GiB or more).
+    bool open(const char *name, mode m = mode::read);
+    // Flushes and closes. False when anything since open failed (a full disk, a bad seek, ...).
+    // Closing a closed file does nothing and returns true.
+    bool close();
+    void write(uint8_t byte);
+    // The same as writing the bytes one by one, page by page.
+    void write(const uint8_t *bytes, uint32_t count);
+    // In write modes a seek past the end extends the file with zero bytes, truly allocated.
+    void seek(uint32_t offset);
+    // Flushes the buffer and the stream and asks the system to put the data on disk.
+    bool sync();
+
+    bool is_open() const { return fp != nullptr; }
+    bool failed() const { return error; }
+    uint32_t offset() const { return file_offset; }
+    uint32_t size() const { return file_size; }
+
+    // True when the name can be opened for reading. Never blocks (a FIFO without a writer answers at once).
+    static bool exists(const char *name);
+
+private:
+    void flush();
+    void synchronize();
+
+    uint8_t buffer[4096];
+    int32_t buffer_offset;
+    bool buffer_dirty;
+    FILE *fp;
+    uint32_t file_offset;
+    uint32_t file_size;
+    mode file_mode;
+    bool error;
+};
+
+// A whole regular file mapped into memory. A map without data always has size 0: an empty file opens
+// successfully with no data; a folder, device, FIFO or a file of 4 GiB or more fails to open and leaves
+// the map closed, so no caller can be handed a size without bytes behind it.
+class filemap {
+public:
+    enum class mode {
+        read,      // O_RDONLY, PROT_READ
+        readwrite, // O_RDWR, PROT_READ | PROT_WRITE; writes reach the file (MAP_SHARED)
+    };
+
+    filemap() = default;
+    ~filemap();
+    filemap(const filemap &) = delete;
+    filemap &operator=(const filemap &) = delete;
+
+    bool open(const char *name, mode m = mode::read);
+    void close();
+    // Writes the mapped bytes and the file to disk (msync and fsync); false on any failure.
+    bool sync();
+
+    uint8_t *data() const { return map_data; }
+    uint32_t size() const { return map_size; }
+
+private:
+    uint32_t map_size = 0;
+    uint8_t *map_data = nullptr; // owned mapping
+    int fd = -1;                 // owned descriptor
+};
+
+} // namespace rudd

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "rudd/file.h"
+#include "rudd/function.h"
+
+#include <cstdint>
+
+namespace rudd {
+
+// The QPT patch engine. One object serves one apply or one create run at a time.
+// Patch format: "QPT1", source size, target size (each a carry base-128 number), hunks of
+// (relative skip, exclusive-or bytes ended by a zero byte), then the CRC-32 of the source, of the
+// target, and of every patch byte before the last four, each least significant byte first.
+class qpt {
+public:
+    enum class result : unsigned {
+        success = 1,
+        patch_unwritable = 2,
+        patch_invalid = 3,
+        source_invalid = 4,
+        target_invalid = 5,
+        target_too_small = 6,
+    };
+
+    // What a patch records, read without applying it.
+    struct summary {
+        uint32_t source_size;
+        uint32_t target_size;
+        uint32_t source_checksum;
+        uint32_t target_checksum;
+        uint32_t hunks;
+        uint64_t changed; // exclusive-or bytes that change a byte
+    };
+
+    // Called as progress(offset, total) every 256 positions.
+    function<void(unsigned, unsigned)> progress;
+
+    // Writes the output for sourceData into targetData. targetSize is the buffer's capacity on entry
+    // and, once the source has been matched to a recorded size, the size the output must have.
+    result apply(const uint8_t *patchData, uint32_t patchSize, const uint8_t *sourceData, uint32_t sourceSize,
+                 uint8_t *targetData, uint32_t &targetSize);
+
+    // Writes the patch from sourceData to targetData into the file patchName, opened in patchMode.
+    result create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData, uint32_t targetSize,
+                  const char *patchName, file::mode patchMode = file::mode::write);
+
+    // Checks magic, structure and the patch checksum, and fills out. success or patch_invalid.
+    static result inspect(const uint8_t *patchData, uint32_t patchSize, summary &out);
+
+    // The standard CRC-32 (zlib, PNG) of a whole buffer.
+    static uint32_t crc32(const uint8_t *data, uint32_t size);
+
+private:
+    const uint8_t *patch_data = nullptr;
+    const uint8_t *source_data = nullptr;
+    uint8_t *target_data = nullptr;
+    uint32_t patch_size = 0;
+    uint32_t source_size = 0;
+    uint32_t target_size = 0;
+    uint32_t patch_offset = 0;
+    uint32_t source_offset = 0;
+    uint64_t target_offset = 0; // may stand one past a 4 GiB - 1 byte file
+    uint32_t patch_checksum = 0;
+    uint32_t source_checksum = 0;
+    uint32_t target_checksum = 0;
+    file patch_file;
+};
+
+} // namespace rudd

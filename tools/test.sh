@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and tests everything twice: optimised, and with AddressSanitizer
+# and UndefinedBehaviorSanitizer; then runs each fuzz target for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/deps.sh build test
+jobs=$(nproc)
+
+build_and_test() {
+  local dir=$1; shift
+  echo "=== $dir: configure and build"
+  cmake -S . -B "$dir" -G Ninja -DVOPRA_WERROR=ON -DVOPRA_BENCH=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  echo "=== $dir: test"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+build_and_test build/release -DCMAKE_BUILD_TYPE=Release
+build_and_test build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOPRA_SANITIZE=ON
+
+if [ -x tools/fuzz.sh ]; then
+  echo "=== fuzz"
+  tools/fuzz.sh "${FUZZ_SECONDS:-60}"
+fi
+echo "=== all tests passed"
