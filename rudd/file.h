@@ -27,10 +27,16 @@ public:
     // Flushes and closes. False when anything since open failed (a full disk, a bad seek, ...).
     // Closing a closed file does nothing and returns true.
     bool close();
+    // Ignored when closed or in read mode; a write that would carry the file past 4 GiB - 1 bytes is
+    // refused and recorded as a failure.
     void write(uint8_t byte);
     // The same as writing the bytes one by one, page by page.
     void write(const uint8_t *bytes, uint32_t count);
-    // In write modes a seek past the end extends the file with zero bytes, truly allocated.
+    // Reads the byte at the current position and advances; false at the end of the file or when closed.
+    bool read(uint8_t &byte);
+    // In write modes a seek past the end extends the file with zero bytes, truly allocated (never a
+    // sparse hole, so a later write through a shared mapping cannot meet a full disk). In read mode the
+    // offset is clamped to the size. A failed extension is recorded and leaves the size as it was.
     void seek(uint32_t offset);
     // Flushes the buffer and the stream and asks the system to put the data on disk.
     bool sync();
@@ -46,15 +52,17 @@ public:
 private:
     void flush();
     void synchronize();
+    bool extend(uint32_t offset);
+    bool page_io(bool writing, uint32_t count);
 
     uint8_t buffer[4096];
-    int32_t buffer_offset;
+    int64_t buffer_offset; // wide enough for pages past 2 GiB; -1 when no page is cached
     bool buffer_dirty;
     FILE *fp;
     uint32_t file_offset;
     uint32_t file_size;
     mode file_mode;
-    bool error;
+    bool error; // any write, seek, flush or close failed since open
 };
 
 // A whole regular file mapped into memory. A map without data always has size 0: an empty file opens
@@ -72,7 +80,10 @@ public:
     filemap(const filemap &) = delete;
     filemap &operator=(const filemap &) = delete;
 
+    // Maps the whole file. An open map is closed first. On failure the map stays closed: size() is 0 and
+    // data() null. An empty regular file succeeds with size 0 and no data.
     bool open(const char *name, mode m = mode::read);
+    // Unmaps and closes; afterwards size() is 0, like any map without data.
     void close();
     // Writes the mapped bytes and the file to disk (msync and fsync); false on any failure.
     bool sync();
