@@ -1,0 +1,185 @@
+#include "tamber/object.h"
+
+#include "tamber/font.h"
+#include "tamber/internal.h"
+#include "tamber/toolkit.h"
+
+namespace tamber {
+
+// Object
+
+Object::Object() {
+    Toolkit::initialize();
+    state = new ObjectState;
+}
+
+void Object::reserved() {}
+
+// Widget
+
+Widget::Widget() {}
+
+bool Widget::visible() {
+    return gtk_widget_get_visible(state->widget);
+}
+
+void Widget::setVisible(bool visible) {
+    if (visible)
+        gtk_widget_show(state->widget);
+    else
+        gtk_widget_hide(state->widget);
+}
+
+bool Widget::enabled() {
+    return gtk_widget_get_sensitive(state->widget);
+}
+
+void Widget::setEnabled(bool enabled) {
+    gtk_widget_set_sensitive(state->widget, enabled);
+}
+
+void Widget::setFont(Font &font) {
+    applyFont(state->widget, Internal::description(font));
+}
+
+bool Widget::focused() {
+    return gtk_widget_is_focus(state->widget);
+}
+
+void Widget::setFocused() {
+    if (!gtk_widget_get_visible(state->widget))
+        gtk_widget_show(state->widget);
+    gtk_widget_grab_focus(state->widget);
+}
+
+void Widget::setGeometry(int32_t x, int32_t y, int32_t width, int32_t height) {
+    if (!parent)
+        return;
+    gtk_fixed_move(GTK_FIXED(Internal::state(*parent).formContainer), state->widget, x, y);
+    gtk_widget_set_size_request(state->widget, width, height);
+}
+
+void placeControl(Widget &control, Window &window, unsigned x, unsigned y, TakesFont takesFont) {
+    GtkWidget *widget = Internal::state(control).widget;
+    Font *font = Internal::defaultFont(window);
+    if (takesFont == TakesFont::Yes && font)
+        control.setFont(*font);
+    gtk_fixed_put(GTK_FIXED(Internal::state(window).formContainer), widget, static_cast<gint>(x),
+                  static_cast<gint>(y));
+    gtk_widget_show(widget);
+}
+
+// Window
+
+Window Window::noParent;
+
+Window::Window() {}
+
+namespace {
+
+// The window manager's close request. GTK must never destroy the window: the program keeps using it.
+gboolean windowDeleted(Window *window) {
+    if (!window->onClose || window->onClose())
+        gtk_widget_hide(Internal::state(*window).widget);
+    return TRUE;
+}
+
+} // namespace
+
+void Window::create(int32_t x, int32_t y, int32_t width, int32_t height, const rudd::string &text) {
+    GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    state->widget = window;
+    gtk_window_move(GTK_WINDOW(window), x, y);
+    gtk_window_set_title(GTK_WINDOW(window), text);
+    gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
+    gtk_widget_set_app_paintable(window, TRUE);
+    connectSignal(window, "delete_event", G_CALLBACK(windowDeleted), this);
+
+    state->layoutBox = gtk_vbox_new(FALSE, 0);
+    gtk_container_add(GTK_CONTAINER(window), state->layoutBox);
+    gtk_widget_show(state->layoutBox);
+
+    state->menuContainer = gtk_menu_bar_new();
+    gtk_box_pack_start(GTK_BOX(state->layoutBox), state->menuContainer, FALSE, FALSE, 0);
+
+    state->formContainer = gtk_fixed_new();
+    gtk_widget_set_size_request(state->formContainer, width, height);
+    gtk_box_pack_start(GTK_BOX(state->layoutBox), state->formContainer, TRUE, TRUE, 0);
+    gtk_widget_show(state->formContainer);
+
+    state->statusContainer = gtk_event_box_new();
+    state->statusBar = gtk_statusbar_new();
+    gtk_statusbar_set_has_resize_grip(GTK_STATUSBAR(state->statusBar), FALSE);
+    gtk_container_add(GTK_CONTAINER(state->statusContainer), state->statusBar);
+    gtk_box_pack_start(GTK_BOX(state->layoutBox), state->statusContainer, FALSE, FALSE, 0);
+    gtk_widget_show(state->statusContainer);
+
+    gtk_widget_realize(window);
+}
+
+Geometry Window::geometry() {
+    Geometry geometry{};
+    gint x = 0, y = 0, width = 0, height = 0;
+    gtk_window_get_position(GTK_WINDOW(state->widget), &x, &y);
+    gtk_widget_get_size_request(state->formContainer, &width, &height);
+    geometry.x = x;
+    geometry.y = y;
+    geometry.width = width;
+    geometry.height = height;
+    return geometry;
+}
+
+void Window::setGeometry(int32_t x, int32_t y, int32_t width, int32_t height) {
+    gtk_window_move(GTK_WINDOW(state->widget), x, y);
+    gtk_widget_set_size_request(state->formContainer, width, height);
+}
+
+void Window::setDefaultFont(Font &font) {
+    defaultFont = &font;
+}
+
+void Window::setFont(Font &font) {
+    applyFont(state->statusBar, Internal::description(font));
+}
+
+bool Window::focused() {
+    return gtk_window_is_active(GTK_WINDOW(state->widget));
+}
+
+void Window::setFocused() {
+    gtk_window_present(GTK_WINDOW(state->widget));
+}
+
+void Window::setTitle(const rudd::string &text) {
+    gtk_window_set_title(GTK_WINDOW(state->widget), text);
+}
+
+void Window::setStatusText(const rudd::string &text) {
+    gtk_statusbar_pop(GTK_STATUSBAR(state->statusBar), 1);
+    gtk_statusbar_push(GTK_STATUSBAR(state->statusBar), 1, text);
+}
+
+void Window::setMenuVisible(bool visible) {
+    gtk_widget_set_visible(state->menuContainer, visible);
+}
+
+void Window::setStatusVisible(bool visible) {
+    gtk_widget_set_visible(state->statusBar, visible);
+}
+
+void Window::setBackgroundColor(uint8_t red, uint8_t green, uint8_t blue) {
+    GdkColor color;
+    color.pixel = (static_cast<guint32>(red) << 16) | (static_cast<guint32>(green) << 8) | blue;
+    color.red = static_cast<guint16>(red * 257);
+    color.green = static_cast<guint16>(green * 257);
+    color.blue = static_cast<guint16>(blue * 257);
+    gtk_widget_modify_bg(state->widget, GTK_STATE_NORMAL, &color);
+}
+
+GtkWindow *parentWindowOf(Window &parent) {
+    if (&parent == &Window::noParent)
+        return nullptr;
+    return GTK_WINDOW(Internal::state(parent).widget);
+}
+
+} // namespace tamber

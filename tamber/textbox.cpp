@@ -1,0 +1,50 @@
+#include "tamber/textbox.h"
+
+#include "tamber/internal.h"
+
+namespace tamber {
+
+namespace {
+
+void textBoxActivated(TextBox *textBox) {
+    if (textBox->onActivate)
+        textBox->onActivate();
+}
+
+void textBoxChanged(TextBox *textBox) {
+    if (Internal::state(*textBox).locked)
+        return;
+    if (textBox->onChange)
+        textBox->onChange();
+}
+
+} // namespace
+
+void TextBox::create(Window &parent, unsigned x, unsigned y, unsigned width, unsigned height,
+                     const rudd::string &text) {
+    state->widget = gtk_entry_new();
+    this->parent = &parent;
+    // Set before the signals are connected, so the initial text never reaches onChange.
+    gtk_entry_set_text(GTK_ENTRY(state->widget), text);
+    gtk_widget_set_size_request(state->widget, static_cast<gint>(width), static_cast<gint>(height));
+    connectSignal(state->widget, "activate", G_CALLBACK(textBoxActivated), this);
+    connectSignal(state->widget, "changed", G_CALLBACK(textBoxChanged), this);
+    placeControl(*this, parent, x, y, TakesFont::Yes);
+}
+
+void TextBox::setEditable(bool editable) {
+    gtk_entry_set_editable(GTK_ENTRY(state->widget), editable);
+}
+
+rudd::string TextBox::text() {
+    return rudd::string(gtk_entry_get_text(GTK_ENTRY(state->widget)));
+}
+
+void TextBox::setText(const rudd::string &text) {
+    // GTK reports a replaced text as a change (often twice: cleared, then set); none of it is the user's.
+    state->locked = true;
+    gtk_entry_set_text(GTK_ENTRY(state->widget), text);
+    state->locked = false;
+}
+
+} // namespace tamber

@@ -1,0 +1,73 @@
+#include "tamber/toolkit.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "tamber/internal.h"
+
+namespace tamber {
+
+namespace {
+
+// Every combo box drops down a list instead of a menu, and tree views draw their rows without a gap.
+const char styleText[] =
+    "style \"tamber-gtk\"\n"
+    "{\n"
+    "  GtkComboBox::appears-as-list = 1\n"
+    "  GtkTreeView::vertical-separator = 0\n"
+    "}\n"
+    "class \"GtkComboBox\" style \"tamber-gtk\"\n"
+    "class \"GtkTreeView\" style \"tamber-gtk\"\n";
+
+} // namespace
+
+bool Toolkit::started = false;
+bool Toolkit::available = false;
+
+void Toolkit::initialize() {
+    if (started)
+        return;
+    started = true;
+    // GTK gets a vector of its own so that the process's arguments (GTK options included) never reach it.
+    // GTK may keep pointers into it, so it is never released.
+    static int argc = 1;
+    static char **argv = nullptr;
+    argv = static_cast<char **>(malloc(2 * sizeof(char *)));
+    argv[0] = strdup("tamber");
+    argv[1] = nullptr;
+    // gtk_init would print and exit without a display; the front end decides what to tell the user.
+    available = gtk_init_check(&argc, &argv);
+    if (available)
+        gtk_rc_parse_string(styleText);
+}
+
+bool Toolkit::ready() {
+    return available;
+}
+
+bool Toolkit::pending() {
+    return gtk_events_pending();
+}
+
+void Toolkit::run() {
+    while (gtk_events_pending())
+        gtk_main_iteration_do(FALSE);
+}
+
+void Toolkit::main() {
+    gtk_main();
+}
+
+void Toolkit::quit() {
+    gtk_main_quit();
+}
+
+int Toolkit::desktopWidth() {
+    return gdk_screen_get_width(gdk_screen_get_default());
+}
+
+int Toolkit::desktopHeight() {
+    return gdk_screen_get_height(gdk_screen_get_default());
+}
+
+} // namespace tamber

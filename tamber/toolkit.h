@@ -1,0 +1,52 @@
+#pragma once
+
+#include "rudd/string.h"
+
+namespace tamber {
+
+class Window;
+
+// The toolkit's process-wide services over GTK+ 2: start-up, the event loop, the desktop size, and the
+// modal message, file and folder dialogs. Everything runs on the program's one thread.
+class Toolkit {
+public:
+    // Starts GTK once, with a fixed one-element argument vector (the process's own arguments never reach
+    // GTK), and installs the toolkit's style. Called by every Object constructor; later calls do nothing.
+    static void initialize();
+    // Whether start-up found a display. When it is false no toolkit widget may be created: the front end
+    // says so and stops. The toolkit itself never prints.
+    static bool ready();
+
+    static bool pending();
+    // Handles every waiting event and returns; never blocks. Safe from inside a callback.
+    static void run();
+    static void main();
+    static void quit();
+    static int desktopWidth();
+    static int desktopHeight();
+
+    enum class DialogButtons : unsigned { Ok = 0, OkCancel = 1, YesNo = 2 };
+    enum class DialogResponse : unsigned { Ok = 0, Cancel = 1, Yes = 2, No = 3 };
+
+    // Modal message boxes; the text is shown literally (no printf conversions). Escape or a close through
+    // the window manager answers Cancel for OkCancel, No for YesNo and Ok otherwise. The parent is a
+    // created window or Window::noParent.
+    static DialogResponse information(Window &parent, const rudd::string &text, DialogButtons buttons);
+    static DialogResponse question(Window &parent, const rudd::string &text, DialogButtons buttons);
+    static DialogResponse warning(Window &parent, const rudd::string &text, DialogButtons buttons);
+    static DialogResponse critical(Window &parent, const rudd::string &text, DialogButtons buttons);
+
+    // Modal file choosers. The filter text holds entries separated by "\n", each a name and a comma list
+    // of patterns separated by "\t" (for example "QPT patches\t*.qpt\nAll files\t*"). They answer the
+    // chosen path, or the empty text when the user cancels.
+    static rudd::string fileOpen(Window &parent, const rudd::string &filter, const rudd::string &folder);
+    static rudd::string fileSave(Window &parent, const rudd::string &filter, const rudd::string &folder);
+    // The chosen folder, always ending in "/"; a cancelled dialog answers "/".
+    static rudd::string folderSelect(Window &parent, const rudd::string &folder);
+
+private:
+    static bool started;
+    static bool available;
+};
+
+} // namespace tamber
