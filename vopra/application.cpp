@@ -1,0 +1,111 @@
+#include "vopra/application.h"
+
+#include "tamber/toolkit.h"
+#include "vopra/workflow.h"
+
+using rudd::function;
+using rudd::string;
+using tamber::Toolkit;
+
+static void report(Application &window, const vopra::Outcome &outcome) {
+    if (outcome.kind == vopra::Outcome::Kind::Information)
+        Toolkit::information(window, outcome.message, Toolkit::DialogButtons::Ok);
+    else
+        Toolkit::warning(window, outcome.message, Toolkit::DialogButtons::Ok);
+}
+
+void Application::initialize() {
+    create(128, 128, 256, 256, "vopra v04");
+    // Controls take the window's default font when they are created, so it must be set first.
+    font.create("Sans", 8, 0);
+    setDefaultFont(font);
+
+    modeLabel.create(*this, 5, 5, 80, 15, "Patch mode:");
+    applyMode.create(*this, 90, 5, 385, 15, "Apply an existing source QPT patch to target file");
+    createMode.create(applyMode, 90, 25, 385, 15, "Create a new QPT patch from source and target files");
+    sourceLabel.create(*this, 5, 45, 80, 25, "Source file:");
+    sourceText.create(*this, 90, 45, 300, 25, "");
+    sourceBrowse.create(*this, 395, 45, 80, 25, "Browse ...");
+    targetLabel.create(*this, 5, 75, 80, 25, "Target file:");
+    targetText.create(*this, 90, 75, 300, 25, "");
+    targetBrowse.create(*this, 395, 75, 80, 25, "Browse ...");
+    progressBar.create(*this, 5, 105, 385, 25);
+    progressBar.setVisible(false);
+    okButton.create(*this, 395, 105, 80, 25, "Ok");
+    okButton.setEnabled(false);
+
+    setGeometry(128, 128, 480, 135);
+
+    // The closures reach the controls through this object; in the program it is the one global window.
+    targetText.onChange = function<void()>(&Application::synchronize, this);
+    sourceText.onChange = targetText.onChange;
+    sourceBrowse.onClick = [this]() {
+        string path = Toolkit::fileOpen(*this, applyMode.checked() ? "QPT patches\t*.qpt" : "All files\t*", "");
+        if (path.empty())
+            return;
+        sourceText.setText(path);
+        synchronize();
+    };
+    targetBrowse.onClick = [this]() {
+        string path = applyMode.checked() ? Toolkit::fileSave(*this, "All files\t*", "")
+                                          : Toolkit::fileOpen(*this, "All files\t*", "");
+        if (path.empty())
+            return;
+        targetText.setText(path);
+        synchronize();
+    };
+    okButton.onClick = [this]() {
+        beginOperation();
+        string source = sourceText.text(), target = targetText.text();
+        if (applyMode.checked())
+            applyPatch(source, target);
+        else
+            createPatch(source, target);
+        // One operation per run: the program ends once its outcome has been read.
+        Toolkit::quit();
+    };
+    onClose = []() {
+        Toolkit::quit();
+        return true;
+    };
+}
+
+void Application::synchronize() {
+    if (sourceText.text().empty()) {
+        okButton.setEnabled(false);
+        return;
+    }
+    okButton.setEnabled(!targetText.text().empty());
+}
+
+void Application::beginOperation() {
+    sourceText.setEnabled(false);
+    sourceBrowse.setEnabled(false);
+    targetText.setEnabled(false);
+    targetBrowse.setEnabled(false);
+    okButton.setEnabled(false);
+    progressPosition = 0;
+    progressBar.setPosition(0);
+    progressBar.setVisible(true);
+}
+
+void Application::updateProgress(unsigned offset, unsigned total) {
+    unsigned percent = total == 0 ? 0 : unsigned(double(offset) / double(total) * 100.0);
+    // The window is serviced once per whole-percent step, so keeping it alive costs the same for any
+    // file size.
+    if (percent > progressPosition) {
+        progressPosition = percent;
+        progressBar.setPosition(percent);
+        Toolkit::run();
+    }
+}
+
+void Application::applyPatch(const string &patchPath, const string &targetPath) {
+    report(*this, vopra::applyPatch(patchPath, targetPath,
+                                    function<void(unsigned, unsigned)>(&Application::updateProgress, this)));
+}
+
+void Application::createPatch(const string &sourcePath, const string &targetPath) {
+    report(*this, vopra::createPatch(sourcePath, targetPath,
+                                     function<void(unsigned, unsigned)>(&Application::updateProgress, this)));
+}

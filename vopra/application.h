@@ -1,0 +1,44 @@
+#pragma once
+
+#include "rudd/string.h"
+#include "tamber/button.h"
+#include "tamber/font.h"
+#include "tamber/label.h"
+#include "tamber/object.h"
+#include "tamber/progressbar.h"
+#include "tamber/radiobox.h"
+#include "tamber/textbox.h"
+
+#include <cstdint>
+
+// The program's one window: the mode choice, the two paths, the progress bar and Ok. Constructing it
+// makes no GTK widget; initialize() builds the window once. Every operation a user can start goes
+// through the callbacks bound there, and one run of the program performs at most one operation.
+// The program has exactly one, a global object; tests build their own to drive one window each.
+class Application : public tamber::Window {
+public:
+    void initialize();
+
+    // Enables Ok exactly when both path boxes hold text.
+    void synchronize();
+    // Locks the window for a running operation and shows the progress bar at 0.
+    void beginOperation();
+    // The engine's progress callback: moves the bar in whole percents and lets the window repaint.
+    void updateProgress(unsigned offset, unsigned total);
+    void applyPatch(const rudd::string &patchPath, const rudd::string &targetPath);
+    void createPatch(const rudd::string &sourcePath, const rudd::string &targetPath);
+
+    tamber::Font font;
+    tamber::Label modeLabel;
+    tamber::RadioBox applyMode;
+    tamber::RadioBox createMode;
+    tamber::Label sourceLabel;
+    tamber::TextBox sourceText;
+    tamber::Button sourceBrowse;
+    tamber::Label targetLabel;
+    tamber::TextBox targetText;
+    tamber::Button targetBrowse;
+    tamber::ProgressBar progressBar;
+    tamber::Button okButton;
+    uint32_t progressPosition = 0; // the last percentage shown during an operation
+};

@@ -1,0 +1,64 @@
+#include "vopra/files.h"
+#include "vopra/workflow.h"
+
+#include "rudd/file.h"
+#include "rudd/qpt.h"
+
+#include <unistd.h>
+
+using rudd::file;
+using rudd::filemap;
+using rudd::qpt;
+using rudd::string;
+
+namespace vopra {
+
+static Outcome warning(const char *text) { return Outcome{Outcome::Kind::Warning, string(text)}; }
+
+static const char creationFailed[] = "Patch creation failed";
+
+Outcome createPatch(const string &sourcePath, const string &targetPath, const Progress &progress) {
+    if (!file::exists(sourcePath))
+        return warning("Source file does not exist");
+    if (!file::exists(targetPath))
+        return warning("Target file does not exist");
+    if (rudd::iendswith(sourcePath, ".qpt"))
+        return warning("Source file extension must not be .qpt");
+    if (rudd::iendswith(targetPath, ".qpt"))
+        return warning("Target file extension must not be .qpt");
+    PathInfo sourceInfo = inspectPath(sourcePath), targetInfo = inspectPath(targetPath);
+    if (sourceInfo.tooLarge)
+        return warning("Source file must be smaller than 4 GiB");
+    if (targetInfo.tooLarge)
+        return warning("Target file must be smaller than 4 GiB");
+
+    string patchName(rudd::remove_extension(sourcePath), ".qpt");
+
+    // Folders, devices and FIFOs never reach the engine.
+    if (!sourceInfo.regular || !targetInfo.regular)
+        return warning(creationFailed);
+    filemap source, target;
+    if (!source.open(sourcePath, filemap::mode::read) || !target.open(targetPath, filemap::mode::read))
+        return warning(creationFailed);
+
+    // The patch is written under a fresh name beside its final one and renamed over it only when whole
+    // and on disk: a failed run leaves no partial patch and keeps an earlier file of that name as it was.
+    string partial;
+    if (!freshName(string(patchName, ".tmp"), partial))
+        return warning(creationFailed);
+    qpt engine;
+    engine.progress = progress;
+    qpt::result result = engine.create(source.data(), source.size(), target.data(), target.size(), partial,
+                                       file::mode::create);
+    source.close();
+    target.close();
+    if (result != qpt::result::success || !syncFile(partial) || renameFile(partial, patchName) != 0) {
+        unlink(partial);
+        return warning(creationFailed);
+    }
+    syncFolderOf(patchName);
+    return Outcome{Outcome::Kind::Information,
+                   string("Patch creation was successful!\nOutput file name: ", rudd::file_name(patchName))};
+}
+
+} // namespace vopra

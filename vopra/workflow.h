@@ -1,0 +1,34 @@
+#pragma once
+
+#include "rudd/function.h"
+#include "rudd/string.h"
+
+// The two operations of vopra without any window: every check, every file name and every file
+// operation of applying and creating a patch. The window shows the outcome in a message box and the
+// qpt tool prints it, so both front ends refuse and report exactly the same things.
+namespace vopra {
+
+struct Outcome {
+    enum class Kind {
+        Warning,     // a refused check or a failure; the files are as they were
+        Information, // the operation succeeded
+    };
+    Kind kind;
+    rudd::string message;
+};
+
+// Called as progress(offset, total) while the engine works.
+using Progress = rudd::function<void(unsigned, unsigned)>;
+
+// Patches targetPath in place with the QPT patch at patchPath; the old content is kept under the
+// target's name with the extension ".bak".
+Outcome applyPatch(const rudd::string &patchPath, const rudd::string &targetPath, const Progress &progress);
+
+// Writes the patch from sourcePath to targetPath under the source's name with the extension ".qpt".
+Outcome createPatch(const rudd::string &sourcePath, const rudd::string &targetPath, const Progress &progress);
+
+// The rename that swaps files into place. Only tests replace it, to make one step of a swap fail as on
+// a faulty file system.
+extern int (*renameFile)(const char *from, const char *to);
+
+} // namespace vopra
