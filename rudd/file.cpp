@@ -16,7 +16,9 @@ file::file()
     : buffer(), buffer_offset(-1), buffer_dirty(false), fp(nullptr), file_offset(0), file_size(0),
       file_mode(mode::read), error(false) {}
 
-file::~file() { close(); }
+file::~file() {
+    close();
+}
 
 // Opens the stream for one mode. Read mode never blocks (a FIFO without a writer) and takes regular
 // files only; create mode makes a new file and never goes through a symbolic link.
@@ -235,7 +237,9 @@ bool file::exists(const char *name) {
     return true;
 }
 
-filemap::~filemap() { close(); }
+filemap::~filemap() {
+    close();
+}
 
 bool filemap::open(const char *name, mode m) {
     close();

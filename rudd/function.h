@@ -1,5 +1,6 @@
 #pragma once
 
+#include <type_traits>
 #include <utility>
 
 namespace rudd {
@@ -36,11 +37,14 @@ public:
     };
 
     function() = default;
-    template <typename T> function(R (T::*method)(P...), T *object) : callback(new member<T>(method, object)) {}
-    template <typename T> function(R (T::*method)(P...), T &object) : callback(new member<T>(method, &object)) {}
+    // The object may be of a class derived from the member function's class (an inherited member).
+    template <typename T, typename U, typename = std::enable_if_t<std::is_convertible<U *, T *>::value>>
+    function(R (T::*method)(P...), U *object) : callback(new member<T>(method, object)) {}
+    template <typename T, typename U, typename = std::enable_if_t<std::is_convertible<U *, T *>::value>>
+    function(R (T::*method)(P...), U &object) : callback(new member<T>(method, &object)) {}
     template <typename L, typename = decltype(std::declval<L &>()(std::declval<P>()...)),
               typename = std::enable_if_t<!std::is_same<std::decay_t<L>, function>::value>>
-    function(const L &closure) : callback(new lambda<L>(closure)) {}
+    function(const L &closure) : callback(new lambda<std::decay_t<L>>(closure)) {}
     function(const function &source) : callback(source.callback ? source.callback->copy() : nullptr) {}
     ~function() { delete callback; }
 

@@ -14,18 +14,26 @@ string::string() : data(static_cast<char *>(allocate(initial_capacity + 1))), si
     data[0] = 0;
 }
 
-string::string(const char *text) : string() { append(text); }
+string::string(const char *text) : string() {
+    append(text);
+}
 
-string::string(const string &source) : string() { append(source.data); }
+string::string(const string &source) : string() {
+    append(source.data);
+}
 
 string::~string() {
     if (data)
         std::free(data);
 }
 
-string &string::operator=(const string &source) { return assign(source.data); }
+string &string::operator=(const string &source) {
+    return assign(source.data);
+}
 
-string &string::operator=(const char *text) { return assign(text); }
+string &string::operator=(const char *text) {
+    return assign(text);
+}
 
 void string::reserve(uint32_t capacity) {
     if (size >= capacity)
@@ -58,7 +66,9 @@ string &string::append(const char *text) {
     return *this;
 }
 
-uint32_t string::length() const { return uint32_t(std::strlen(data)); }
+uint32_t string::length() const {
+    return uint32_t(std::strlen(data));
+}
 
 char &string::operator[](uint32_t index) {
     reserve(index);
@@ -69,7 +79,9 @@ bool operator==(const string &left, const string &right) {
     return std::strcmp(left.text(), right.text()) == 0;
 }
 
-bool operator!=(const string &left, const string &right) { return !(left == right); }
+bool operator!=(const string &left, const string &right) {
+    return !(left == right);
+}
 
 void string_list::reserve(uint32_t count) {
     if (poolsize >= count)
@@ -114,9 +126,11 @@ string &string_list::operator[](uint32_t index) {
 }
 
 void string_list::split(const char *separator, const char *text) {
+    // The text may be one of this list's own elements, which the pieces overwrite and growth moves.
+    string source(text);
     std::size_t step = std::strlen(separator);
     uint32_t pieces = 0;
-    const char *start = text;
+    const char *start = source.text();
     for (;;) {
         const char *end = step ? std::strstr(start, separator) : nullptr;
         std::size_t count = end ? std::size_t(end - start) : std::strlen(start);
@@ -132,7 +146,9 @@ void string_list::split(const char *separator, const char *text) {
     resize(pieces);
 }
 
-static char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+static char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
 
 bool iendswith(const char *text, const char *suffix) {
     std::size_t length = std::strlen(text), count = std::strlen(suffix);
