@@ -39,7 +39,8 @@ void pressKey(unsigned long key, bool control = false);
 void pressKeyNow(unsigned long key, bool control = false);
 // Types ASCII text key by key.
 void typeText(const char *text);
-// A WM_DELETE_WINDOW request as a window manager sends it; GTK reports it as "delete-event".
+// A WM_DELETE_WINDOW request as a window manager sends it; GTK reports it as "delete-event" once the
+// loop runs (the request is only sent, so it may be used inside a dialog's loop).
 void sendCloseRequest(GtkWidget *toplevel);
 
 // The visible dialog among GTK's toplevels (file chooser or message box), or null.
