@@ -23,6 +23,7 @@ public:
     file &operator=(const file &) = delete;
 
     // False when this object is already open or the file cannot be opened (or is 4 GiB or more).
+    // Read mode takes regular files only; write mode truncates; create mode makes the file (0666 & ~umask).
     bool open(const char *name, mode m = mode::read);
     // Flushes and closes. False when anything since open failed (a full disk, a bad seek, ...).
     // Closing a closed file does nothing and returns true.
@@ -38,7 +39,8 @@ public:
     // sparse hole, so a later write through a shared mapping cannot meet a full disk). In read mode the
     // offset is clamped to the size. A failed extension is recorded and leaves the size as it was.
     void seek(uint32_t offset);
-    // Flushes the buffer and the stream and asks the system to put the data on disk.
+    // Flushes the buffer and the stream and asks the system to put the data on disk. False when this or
+    // any earlier operation since open failed.
     bool sync();
 
     bool is_open() const { return fp != nullptr; }

@@ -86,19 +86,19 @@ bool operator!=(const string &left, const string &right) {
 void string_list::reserve(uint32_t count) {
     if (poolsize >= count)
         return;
-    uint32_t slots = 1;
+    // Counted in 64 bits so that a count past 2^31 cannot wrap the doubling into an endless loop.
+    uint64_t slots = 1;
     while (slots < count)
         slots <<= 1;
     string *grown = static_cast<string *>(allocate(std::size_t(slots) * sizeof(string)));
-    uint32_t kept = objectsize < slots ? objectsize : slots;
-    for (uint32_t i = 0; i < kept; i++)
+    // The array only ever grows here, so every element fits and is copied (each copy a fresh string).
+    for (uint32_t i = 0; i < objectsize; i++)
         new (&grown[i]) string(pool[i]);
     for (uint32_t i = 0; i < objectsize; i++)
         pool[i].~string();
     std::free(pool);
     pool = grown;
-    poolsize = slots;
-    objectsize = kept;
+    poolsize = uint32_t(slots < UINT32_MAX ? slots : UINT32_MAX);
 }
 
 void string_list::resize(uint32_t count) {

@@ -1,3 +1,4 @@
+#include "rudd/memory.h"
 #include "rudd/string.h"
 
 #include <gtest/gtest.h>
@@ -151,4 +152,14 @@ TEST(path_helpers, examples) {
     EXPECT_STREQ(rudd::decimal(0).text(), "0");
     EXPECT_STREQ(rudd::decimal(10).text(), "10");
     EXPECT_STREQ(rudd::decimal(4294967295u).text(), "4294967295");
+}
+
+TEST(memory, failed_allocation_ends_with_a_message) {
+#if defined(__SANITIZE_ADDRESS__)
+    const char *expected = ""; // the sanitizer's allocator reports it in its own words first
+#else
+    const char *expected = "out of memory";
+#endif
+    EXPECT_DEATH(rudd::allocate(SIZE_MAX / 2), expected);
+    EXPECT_DEATH(rudd::reallocate(nullptr, SIZE_MAX / 2), expected);
 }
