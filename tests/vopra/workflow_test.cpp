@@ -1,0 +1,45 @@
+// The workflows called directly, as the qpt tool and the window call them.
+
+#include "tests/vopra/scenarios.h"
+#include "vopra/files.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class DirectDriver : public Driver {
+public:
+    Seen run(Operation operation, const std::string &first, const std::string &second) override {
+        // The engine reports its progress in order and never beyond its total.
+        unsigned last = 0;
+        vopra::Progress progress = [&last](unsigned offset, unsigned total) {
+            EXPECT_GE(offset, last);
+            EXPECT_LE(offset, total);
+            last = offset;
+        };
+        vopra::Outcome outcome = operation == Operation::Apply
+                                     ? vopra::applyPatch(first.c_str(), second.c_str(), progress)
+                                     : vopra::createPatch(first.c_str(), second.c_str(), progress);
+        return Seen{outcome.kind, outcome.message.text()};
+    }
+};
+
+class Workflow : public testing::TestWithParam<Scenario> {};
+
+TEST_P(Workflow, runs) {
+    DirectDriver driver;
+    GetParam().body(driver);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, Workflow, testing::ValuesIn(scenarios()),
+                         [](const testing::TestParamInfo<Scenario> &info) { return std::string(info.param.name); });
+
+TEST(Files, folderOfEveryKindOfPathIsSynced) {
+    // A bare name lies in the working folder, and the root's files in "/".
+    EXPECT_TRUE(vopra::syncFolderOf("name-only"));
+    EXPECT_TRUE(vopra::syncFolderOf("/etc-or-anything"));
+    EXPECT_TRUE(vopra::syncFolderOf("/tmp/x"));
+    EXPECT_FALSE(vopra::syncFolderOf("/no-such-folder-here/x"));
+}
+
+} // namespace
