@@ -1,0 +1,63 @@
+#include "tamber/combobox.h"
+
+#include "tamber/internal.h"
+
+namespace tamber {
+
+namespace {
+
+void comboBoxChanged(ComboBox *comboBox) {
+    if (Internal::state(*comboBox).locked)
+        return;
+    if (comboBox->onChange)
+        comboBox->onChange();
+}
+
+} // namespace
+
+void ComboBox::create(Window &parent, unsigned x, unsigned y, unsigned width, unsigned height,
+                      const rudd::string &text) {
+    state->widget = gtk_combo_box_new_text();
+    this->parent = &parent;
+    gtk_widget_set_size_request(state->widget, static_cast<gint>(width), static_cast<gint>(height));
+    connectSignal(state->widget, "changed", G_CALLBACK(comboBoxChanged), this);
+    if (!text.empty()) {
+        rudd::string_list lines;
+        lines.split("\n", text);
+        for (uint32_t i = 0; i < lines.count(); i++)
+            addItem(lines[i]);
+    }
+    placeControl(*this, parent, x, y, TakesFont::Yes);
+}
+
+void ComboBox::addItem(const rudd::string &text) {
+    gtk_combo_box_append_text(GTK_COMBO_BOX(state->widget), text);
+    if (itemCount++ == 0) {
+        state->locked = true;
+        gtk_combo_box_set_active(GTK_COMBO_BOX(state->widget), 0);
+        state->locked = false;
+    }
+}
+
+void ComboBox::reset() {
+    state->locked = true;
+    for (uint32_t index = itemCount; index-- > 0;)
+        gtk_combo_box_remove_text(GTK_COMBO_BOX(state->widget), static_cast<gint>(index));
+    state->locked = false;
+    itemCount = 0;
+}
+
+int32_t ComboBox::selection() {
+    return gtk_combo_box_get_active(GTK_COMBO_BOX(state->widget));
+}
+
+void ComboBox::setSelection(unsigned row) {
+    // GTK would take a row past the end as "select nothing"; the caller asked for an item, not for that.
+    if (row >= itemCount)
+        return;
+    state->locked = true;
+    gtk_combo_box_set_active(GTK_COMBO_BOX(state->widget), static_cast<gint>(row));
+    state->locked = false;
+}
+
+} // namespace tamber

@@ -1,0 +1,68 @@
+#include "tamber/editbox.h"
+
+#include "tamber/internal.h"
+
+namespace tamber {
+
+namespace {
+
+void editBoxChanged(EditBox *editBox) {
+    if (Internal::state(*editBox).locked)
+        return;
+    if (editBox->onChange)
+        editBox->onChange();
+}
+
+} // namespace
+
+void EditBox::create(Window &parent, unsigned x, unsigned y, unsigned width, unsigned height,
+                     const rudd::string &text) {
+    state->widget = gtk_scrolled_window_new(nullptr, nullptr);
+    this->parent = &parent;
+    GtkScrolledWindow *scrolled = GTK_SCROLLED_WINDOW(state->widget);
+    gtk_scrolled_window_set_policy(scrolled, GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
+    gtk_scrolled_window_set_shadow_type(scrolled, GTK_SHADOW_ETCHED_IN);
+    gtk_widget_set_size_request(state->widget, static_cast<gint>(width), static_cast<gint>(height));
+    state->subWidget = gtk_text_view_new();
+    gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(state->subWidget), GTK_WRAP_WORD_CHAR);
+    gtk_container_add(GTK_CONTAINER(state->widget), state->subWidget);
+    state->textBuffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(state->subWidget));
+    // Set before the signal is connected, so the initial text never reaches onChange.
+    gtk_text_buffer_set_text(state->textBuffer, text, -1);
+    connectSignal(state->textBuffer, "changed", G_CALLBACK(editBoxChanged), this);
+    gtk_widget_show(state->subWidget);
+    placeControl(*this, parent, x, y, TakesFont::Yes);
+}
+
+void EditBox::setEditable(bool editable) {
+    gtk_text_view_set_editable(GTK_TEXT_VIEW(state->subWidget), editable);
+}
+
+void EditBox::setWordWrap(bool wrap) {
+    gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(state->subWidget), wrap ? GTK_WRAP_WORD_CHAR : GTK_WRAP_NONE);
+}
+
+rudd::string EditBox::text() {
+    GtkTextIter start, end;
+    gtk_text_buffer_get_bounds(state->textBuffer, &start, &end);
+    gchar *text = gtk_text_buffer_get_text(state->textBuffer, &start, &end, TRUE);
+    rudd::string copy(text);
+    g_free(text);
+    return copy;
+}
+
+void EditBox::setText(const rudd::string &text) {
+    state->locked = true;
+    gtk_text_buffer_set_text(state->textBuffer, text, -1);
+    state->locked = false;
+}
+
+bool EditBox::focused() {
+    return gtk_widget_is_focus(state->subWidget);
+}
+
+void EditBox::setFocused() {
+    gtk_widget_grab_focus(state->subWidget);
+}
+
+} // namespace tamber
