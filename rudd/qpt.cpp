@@ -1,0 +1,460 @@
+#include "rudd/qpt.h"
+
+#include <isa-l/crc.h>
+
+#include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace rudd {
+
+namespace {
+
+const uint8_t magic[4] = {'Q', 'P', 'T', '1'};
+const uint32_t trailer_size = 12;
+const uint32_t smallest_patch = 18;
+
+// Equal stretches are copied, compared and checksummed this many positions at a time, so the bytes a
+// stretch has just brought into the cache are checksummed while they are still there.
+const uint32_t chunk = 64 * 1024;
+
+// The creator compares a file that has ended against these.
+alignas(64) const uint8_t zeros[chunk] = {};
+
+// ISA-L takes and returns the finished (complemented) CRC-32; the engine keeps the running value.
+uint32_t crc_update(uint32_t running, const uint8_t *data, uint64_t size) {
+    if (size == 0)
+        return running;
+    return ~crc32_gzip_refl(~running, data, size);
+}
+
+uint64_t smaller(uint64_t a, uint64_t b) { return a < b ? a : b; }
+uint64_t larger(uint64_t a, uint64_t b) { return a > b ? a : b; }
+
+// The offset of the first position where a and b differ, or size when they agree throughout.
+uint32_t first_difference(const uint8_t *a, const uint8_t *b, uint32_t size) {
+    uint32_t i = 0;
+#ifdef __SSE2__
+    for (; i + 64 <= size; i += 64) {
+        __m128i e0 = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i)),
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i)));
+        __m128i e1 = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i + 16)),
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i + 16)));
+        __m128i e2 = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i + 32)),
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i + 32)));
+        __m128i e3 = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i + 48)),
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i + 48)));
+        if (_mm_movemask_epi8(_mm_and_si128(_mm_and_si128(e0, e1), _mm_and_si128(e2, e3))) != 0xFFFF)
+            break;
+    }
+    for (; i + 16 <= size; i += 16) {
+        __m128i equal = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i)),
+                                       _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i)));
+        unsigned differ = unsigned(_mm_movemask_epi8(equal)) ^ 0xFFFFu;
+        if (differ)
+            return i + uint32_t(__builtin_ctz(differ));
+    }
+#endif
+    for (; i < size; i++) {
+        if (a[i] != b[i])
+            return i;
+    }
+    return size;
+}
+
+// Stores a XOR b into out up to and including the first position where a and b agree (which stores
+// the zero that ends a run) and returns that position, or size when they differ throughout. out has
+// room for size bytes; bytes past the returned position may be overwritten.
+uint32_t exclusive_or_until_equal(const uint8_t *a, const uint8_t *b, uint32_t size, uint8_t *out) {
+    uint32_t i = 0;
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= size; i += 16) {
+        __m128i x = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i)),
+                                  _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i)));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), x);
+        unsigned equal = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(x, zero)));
+        if (equal)
+            return i + uint32_t(__builtin_ctz(equal));
+    }
+#endif
+    for (; i < size; i++) {
+        out[i] = uint8_t(a[i] ^ b[i]);
+        if (out[i] == 0)
+            return i;
+    }
+    return size;
+}
+
+// out = a XOR b for size bytes.
+void exclusive_or_into(uint8_t *out, const uint8_t *a, const uint8_t *b, uint32_t size) {
+    uint32_t i = 0;
+#ifdef __SSE2__
+    for (; i + 16 <= size; i += 16) {
+        __m128i x = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i)),
+                                  _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i)));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), x);
+    }
+#endif
+    for (; i < size; i++)
+        out[i] = uint8_t(a[i] ^ b[i]);
+}
+
+uint32_t little_endian(const uint8_t *bytes) {
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
+}
+
+// Reads a number at offset; false when the data ends before the number does (bytes past the end would
+// read as zero, which never ends a number). Values are accumulated in 64 bits; the low 32 count.
+bool parse_number(const uint8_t *data, uint32_t size, uint32_t &offset, uint32_t &value) {
+    uint64_t sum = 0, shift = 1;
+    for (;;) {
+        if (offset >= size)
+            return false;
+        uint8_t byte = data[offset++];
+        sum += uint64_t(byte & 0x7F) * shift;
+        if (byte & 0x80)
+            break;
+        shift <<= 7;
+        sum += shift;
+    }
+    value = uint32_t(sum);
+    return true;
+}
+
+// Reads four trailer bytes at offset as a little-endian value; bytes past the end read as zero and
+// are not consumed.
+uint32_t parse_trailer_value(const uint8_t *data, uint32_t size, uint32_t &offset) {
+    uint8_t bytes[4] = {};
+    for (int i = 0; i < 4 && offset < size; i++)
+        bytes[i] = data[offset++];
+    return little_endian(bytes);
+}
+
+// The length of the run that starts at offset (its exclusive-or bytes and the zero that ends it), when
+// it ends within room positions. A run that reaches the end of the data is ended by a zero read past
+// it, which counts as one more position. found tells whether that zero is a real byte.
+bool run_length(const uint8_t *data, uint32_t size, uint32_t offset, uint64_t room, uint64_t &length,
+                bool &found) {
+    uint64_t available = size - offset;
+    const void *end = available ? std::memchr(data + offset, 0, smaller(available, room)) : nullptr;
+    if (end) {
+        length = uint64_t(static_cast<const uint8_t *>(end) - (data + offset)) + 1;
+        found = true;
+        return true;
+    }
+    if (available + 1 > room)
+        return false;
+    length = available + 1;
+    found = false;
+    return true;
+}
+
+} // namespace
+
+uint32_t qpt::crc32(const uint8_t *data, uint32_t size) { return ~crc_update(0xFFFFFFFF, data, size); }
+
+bool qpt::read_number(uint32_t &value) { return parse_number(patch_data, patch_size, patch_offset, value); }
+
+void qpt::fold() {
+    patch_checksum = crc_update(patch_checksum, patch_data + patch_folded, patch_offset - patch_folded);
+    patch_folded = patch_offset;
+    source_checksum = crc_update(source_checksum, source_data + source_folded, source_offset - source_folded);
+    source_folded = source_offset;
+    uint64_t written = smaller(target_offset, target_size);
+    if (written > target_folded) {
+        target_checksum = crc_update(target_checksum, target_data + target_folded, written - target_folded);
+        target_folded = written;
+    }
+}
+
+void qpt::report(uint64_t from, uint64_t to) {
+    if (!progress)
+        return;
+    // A position that is a multiple of 256 reports the offset just past it.
+    for (uint64_t position = (from + 255) & ~uint64_t(255); position < to; position += 256)
+        progress(unsigned(position + 1), progress_total);
+}
+
+// Positions whose target byte is the source byte (zero past the source's end).
+void qpt::copy(uint64_t count) {
+    while (count) {
+        uint64_t from = target_offset, step = smaller(count, chunk), to = from + step;
+        uint64_t written = smaller(to, target_size);
+        uint64_t copied = smaller(written, source_size);
+        if (from < copied)
+            std::memcpy(target_data + from, source_data + from, copied - from);
+        uint64_t zeroed = larger(from, source_size);
+        if (zeroed < written)
+            std::memset(target_data + zeroed, 0, written - zeroed);
+        source_offset = uint32_t(smaller(to, source_size));
+        target_offset = to;
+        fold();
+        report(from, to);
+        count -= step;
+    }
+}
+
+// Positions whose target byte is the next patch byte XOR the source byte. count patch bytes exist.
+void qpt::exclusive_or(uint32_t count) {
+    while (count) {
+        uint64_t from = target_offset;
+        uint32_t step = uint32_t(smaller(count, chunk));
+        uint64_t to = from + step;
+        const uint8_t *bytes = patch_data + patch_offset;
+        uint64_t written = smaller(to, target_size);
+        uint64_t mixed = smaller(written, source_size);
+        if (from < mixed)
+            exclusive_or_into(target_data + from, bytes, source_data + from, uint32_t(mixed - from));
+        uint64_t plain = larger(from, source_size);
+        if (plain < written)
+            std::memcpy(target_data + plain, bytes + (plain - from), written - plain);
+        patch_offset += step;
+        source_offset = uint32_t(smaller(to, source_size));
+        target_offset = to;
+        fold();
+        report(from, to);
+        count -= step;
+    }
+}
+
+qpt::result qpt::apply(const uint8_t *patchData, uint32_t patchSize, const uint8_t *sourceData, uint32_t sourceSize,
+                       uint8_t *targetData, uint32_t &targetSize) {
+    patch_data = patchData;
+    patch_size = patchSize;
+    source_data = sourceData;
+    source_size = sourceSize;
+    target_data = targetData;
+    target_size = targetSize;
+    patch_offset = source_offset = 0;
+    target_offset = 0;
+    patch_folded = source_folded = 0;
+    target_folded = 0;
+    patch_checksum = source_checksum = target_checksum = 0xFFFFFFFF;
+
+    if (patch_size < smallest_patch)
+        return result::patch_invalid;
+    for (uint8_t expected : magic) {
+        if (patch_data[patch_offset++] != expected)
+            return result::patch_invalid;
+    }
+    uint32_t recorded_source, recorded_target;
+    if (!read_number(recorded_source) || !read_number(recorded_target))
+        return result::patch_invalid;
+    uint32_t output_size;
+    if (source_size == recorded_source)
+        output_size = recorded_target;
+    else if (source_size == recorded_target)
+        output_size = recorded_source;
+    else
+        return result::source_invalid;
+    targetSize = output_size;
+    if (output_size > target_size)
+        return result::target_too_small;
+    target_size = output_size;
+    progress_total = unsigned(larger(source_size, target_size));
+    // A well-formed patch ends its last run at the latest with the zero just past both files.
+    position_limit = larger(recorded_source, recorded_target) + uint64_t(1);
+
+    while (patch_offset < patch_size - trailer_size) {
+        uint32_t skip;
+        if (!read_number(skip) || target_offset + skip > position_limit)
+            return result::patch_invalid;
+        copy(skip);
+        uint64_t length;
+        bool found;
+        if (!run_length(patch_data, patch_size, patch_offset, position_limit - target_offset, length, found))
+            return result::patch_invalid;
+        if (found) {
+            exclusive_or(uint32_t(length));
+        } else {
+            // The zero read past the patch's end ends the run: that position takes the source byte.
+            exclusive_or(uint32_t(length - 1));
+            copy(1);
+        }
+    }
+    if (source_offset < source_size)
+        copy(source_size - source_offset);
+    if (target_offset < target_size)
+        copy(target_size - target_offset);
+
+    uint32_t recordedSourceChecksum = parse_trailer_value(patch_data, patch_size, patch_offset);
+    uint32_t recordedTargetChecksum = parse_trailer_value(patch_data, patch_size, patch_offset);
+    fold();
+    uint32_t patchChecksum = ~patch_checksum, sourceChecksum = ~source_checksum, targetChecksum = ~target_checksum;
+    uint32_t recordedPatchChecksum = parse_trailer_value(patch_data, patch_size, patch_offset);
+
+    if (patchChecksum != recordedPatchChecksum)
+        return result::patch_invalid;
+    if (recordedSourceChecksum == sourceChecksum && source_size == recorded_source) {
+        bool good = recordedTargetChecksum == targetChecksum && recorded_target == target_size;
+        return good ? result::success : result::target_invalid;
+    }
+    if (recordedTargetChecksum != sourceChecksum || source_size != recorded_target)
+        return result::source_invalid;
+    bool good = recordedSourceChecksum == targetChecksum && recorded_source == target_size;
+    return good ? result::success : result::target_invalid;
+}
+
+qpt::result qpt::inspect(const uint8_t *patchData, uint32_t patchSize, summary &out) {
+    out = summary();
+    if (patchSize < smallest_patch || std::memcmp(patchData, magic, sizeof magic) != 0)
+        return result::patch_invalid;
+    uint32_t offset = sizeof magic, recorded_source, recorded_target;
+    if (!parse_number(patchData, patchSize, offset, recorded_source) ||
+        !parse_number(patchData, patchSize, offset, recorded_target))
+        return result::patch_invalid;
+    // The same walk as apply's, without the files: what apply refuses as malformed, this refuses too.
+    uint64_t limit = larger(recorded_source, recorded_target) + uint64_t(1), position = 0;
+    uint32_t hunks = 0;
+    uint64_t changed = 0;
+    while (offset < patchSize - trailer_size) {
+        uint32_t skip;
+        if (!parse_number(patchData, patchSize, offset, skip) || position + skip > limit)
+            return result::patch_invalid;
+        position += skip;
+        uint64_t length;
+        bool found;
+        if (!run_length(patchData, patchSize, offset, limit - position, length, found))
+            return result::patch_invalid;
+        position += length;
+        offset += uint32_t(found ? length : length - 1);
+        changed += length - 1;
+        hunks++;
+    }
+    uint32_t source_checksum = parse_trailer_value(patchData, patchSize, offset);
+    uint32_t target_checksum = parse_trailer_value(patchData, patchSize, offset);
+    uint32_t patch_checksum = crc32(patchData, offset);
+    if (parse_trailer_value(patchData, patchSize, offset) != patch_checksum)
+        return result::patch_invalid;
+    out.source_size = recorded_source;
+    out.target_size = recorded_target;
+    out.source_checksum = source_checksum;
+    out.target_checksum = target_checksum;
+    out.hunks = hunks;
+    out.changed = changed;
+    return result::success;
+}
+
+void qpt::flush_patch() {
+    patch_checksum = crc_update(patch_checksum, staging, staged);
+    patch_file.write(staging, staged);
+    staged = 0;
+}
+
+void qpt::put(const uint8_t *bytes, uint32_t count) {
+    while (count) {
+        if (staged == sizeof staging)
+            flush_patch();
+        uint32_t step = uint32_t(smaller(count, sizeof staging - staged));
+        std::memcpy(staging + staged, bytes, step);
+        staged += step;
+        bytes += step;
+        count -= step;
+    }
+}
+
+void qpt::put_number(uint32_t value) {
+    uint8_t bytes[5];
+    uint32_t count = 0, low = value & 0x7F;
+    value >>= 7;
+    while (value) {
+        bytes[count++] = uint8_t(low);
+        value--;
+        low = value & 0x7F;
+        value >>= 7;
+    }
+    bytes[count++] = uint8_t(low | 0x80);
+    put(bytes, count);
+}
+
+void qpt::put_checksum(uint32_t value) {
+    uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
+    put(bytes, 4);
+}
+
+// Writes the hunks for positions from..to, where source and target hold the two files' bytes of those
+// positions (zeros for a file that has ended). running tells whether a run is open at from; last is
+// where the current skip started.
+void qpt::scan(uint64_t from, uint64_t to, const uint8_t *source, const uint8_t *target, bool &running,
+               uint64_t &last) {
+    uint32_t size = uint32_t(to - from), i = 0;
+    while (i < size) {
+        if (!running) {
+            i += first_difference(source + i, target + i, size - i);
+            if (i == size)
+                break;
+            put_number(uint32_t(from + i - last));
+            running = true;
+        }
+        if (staged == sizeof staging)
+            flush_patch();
+        uint32_t room = uint32_t(smaller(size - i, sizeof staging - staged));
+        uint32_t differing = exclusive_or_until_equal(source + i, target + i, room, staging + staged);
+        if (differing < room) {
+            // The equal pair's zero ends the run and the hunk.
+            staged += differing + 1;
+            i += differing + 1;
+            running = false;
+            last = from + i;
+        } else {
+            staged += room;
+            i += room;
+        }
+    }
+}
+
+qpt::result qpt::create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData, uint32_t targetSize,
+                        const char *patchName, file::mode patchMode) {
+    source_data = sourceData;
+    source_size = sourceSize;
+    // Only read while creating.
+    target_data = const_cast<uint8_t *>(targetData);
+    target_size = targetSize;
+    patch_data = nullptr;
+    patch_size = patch_offset = patch_folded = 0;
+    source_offset = source_folded = 0;
+    target_offset = target_folded = 0;
+    patch_checksum = source_checksum = target_checksum = 0xFFFFFFFF;
+    staged = 0;
+
+    if (patch_file.is_open() || !patch_file.open(patchName, patchMode))
+        return result::patch_unwritable;
+    put(magic, sizeof magic);
+    put_number(source_size);
+    put_number(target_size);
+
+    uint64_t end = larger(source_size, target_size), common = smaller(source_size, target_size);
+    progress_total = unsigned(end);
+    bool running = false;
+    uint64_t last = 0;
+    while (target_offset < end) {
+        uint64_t from = target_offset;
+        uint64_t to = from < common ? smaller(from + chunk, common) : smaller(from + chunk, end);
+        const uint8_t *source = from < source_size ? source_data + from : zeros;
+        const uint8_t *target = from < target_size ? target_data + from : zeros;
+        scan(from, to, source, target, running, last);
+        source_offset = uint32_t(smaller(to, source_size));
+        target_offset = to;
+        fold();
+        report(from, to);
+        // A failed write (a full disk) fails the whole patch; there is no point in going on.
+        if (patch_file.failed())
+            break;
+    }
+    if (running) {
+        // The data ended inside a run: its zero stands just past both files.
+        const uint8_t zero = 0;
+        put(&zero, 1);
+    }
+    put_checksum(~source_checksum);
+    put_checksum(~target_checksum);
+    flush_patch();
+    put_checksum(~patch_checksum);
+    patch_file.write(staging, staged);
+    staged = 0;
+    return patch_file.close() ? result::success : result::patch_unwritable;
+}
+
+} // namespace rudd

@@ -51,6 +51,20 @@ public:
     static uint32_t crc32(const uint8_t *data, uint32_t size);
 
 private:
+    // Equal stretches, runs and checksums are handled a stretch at a time; the observable behaviour is
+    // that of handling one position at a time (the same buffer bytes, results and progress calls).
+    bool read_number(uint32_t &value);
+    void copy(uint64_t count);
+    void exclusive_or(uint32_t count);
+    void report(uint64_t from, uint64_t to);
+    void fold();
+    void put(const uint8_t *bytes, uint32_t count);
+    void put_number(uint32_t value);
+    void put_checksum(uint32_t value);
+    void flush_patch();
+    void scan(uint64_t from, uint64_t to, const uint8_t *source, const uint8_t *target, bool &running,
+              uint64_t &last);
+
     const uint8_t *patch_data = nullptr;
     const uint8_t *source_data = nullptr;
     uint8_t *target_data = nullptr;
@@ -64,6 +78,17 @@ private:
     uint32_t source_checksum = 0;
     uint32_t target_checksum = 0;
     file patch_file;
+
+    // The running checksums lag behind the offsets and catch up a stretch at a time: each covers the
+    // bytes up to its folded mark, and fold() brings all three up to the current offsets.
+    uint32_t patch_folded = 0;
+    uint32_t source_folded = 0;
+    uint64_t target_folded = 0;
+    uint64_t position_limit = 0; // apply: no valid patch takes the position past this
+    unsigned progress_total = 0;
+    // create: patch bytes waiting for one bulk write through patch_file
+    uint32_t staged = 0;
+    uint8_t staging[16384];
 };
 
 } // namespace rudd
