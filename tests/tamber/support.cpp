@@ -1,6 +1,7 @@
 #include "support.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <X11/Xatom.h>
@@ -35,6 +36,9 @@ void logHandler(const gchar *domain, GLogLevelFlags level, const gchar *message,
 class Environment : public ::testing::Environment {
 public:
     void SetUp() override {
+        // A test that starts this binary again in a changed environment checks start-up itself.
+        if (getenv("TAMBER_TEST_CHILD"))
+            return;
         ASSERT_TRUE(tamber::Toolkit::ready()) << "no X display: GUI tests need one (tools/with-xvfb.sh)";
         g_log_set_default_handler(logHandler, nullptr);
         for (const char *domain : {"Gtk", "Gdk", "GLib", "GLib-GObject", "Pango", "GdkPixbuf", "GLib-GIO"})
@@ -254,6 +258,14 @@ void answerDialog(std::function<bool(GtkWidget *dialog)> action, int timeoutMs) 
 
 bool dialogAnswered() {
     return currentAnswer.done;
+}
+
+int screenWidth() {
+    return DisplayWidth(display(), DefaultScreen(display()));
+}
+
+int screenHeight() {
+    return DisplayHeight(display(), DefaultScreen(display()));
 }
 
 int loggedWarnings() {

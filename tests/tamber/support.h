@@ -57,6 +57,10 @@ void answerDialog(std::function<bool(GtkWidget *dialog)> action, int timeoutMs =
 // Whether the last answerDialog found its dialog and finished its action.
 bool dialogAnswered();
 
+// The X screen's size, asked of the X server itself.
+int screenWidth();
+int screenHeight();
+
 // GTK and GLib warnings and criticals seen so far.
 int loggedWarnings();
 
