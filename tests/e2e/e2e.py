@@ -1,0 +1,192 @@
+#!/usr/bin/python3
+"""Starts the real vopra binary on the display in $DISPLAY and drives it only from outside, with real
+input (xdotool, XTest) and a window manager's close request (python3-xlib), as a user on a desktop would.
+
+    e2e.py VOPRA QPT                 runs the suite (exits non-zero on the first failure)
+    e2e.py VOPRA QPT --screenshot F  saves a picture of the main window, paths filled in, as PNG file F
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+from Xlib import X, display, protocol
+
+VOPRA, QPT = sys.argv[1], sys.argv[2]
+TITLE = "vopra v04"
+
+
+def xdotool(*args):
+    return subprocess.run(["xdotool", *map(str, args)], check=True, capture_output=True, text=True).stdout
+
+
+def wait_for(condition, what, seconds=10):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise AssertionError("timed out waiting for " + what)
+
+
+def visible_windows(pid):
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)],
+                           capture_output=True, text=True).stdout.split()
+    return [int(w) for w in found]
+
+
+def geometry(window):
+    values = dict(line.split("=") for line in xdotool("getwindowgeometry", "--shell", window).split())
+    return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+
+class Vopra:
+    """One run of the program and its main window."""
+
+    def __init__(self, *arguments):
+        self.process = subprocess.Popen([VOPRA, *arguments], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.window = wait_for(lambda: next((w for w in visible_windows(self.process.pid)
+                                             if xdotool("getwindowname", w).strip() == TITLE), None),
+                               "the main window")
+        self.x, self.y, self.width, self.height = geometry(self.window)
+        assert (self.width, self.height) == (480, 135), "window size %dx%d" % (self.width, self.height)
+        time.sleep(0.2)  # let it draw before the first input
+
+    def click(self, x, y):
+        # Positions are those of the form: the window has no visible menu bar.
+        xdotool("mousemove", "--sync", self.x + x, self.y + y, "click", 1)
+
+    def type_path(self, box_y, text):
+        self.click(240, box_y + 12)
+        xdotool("key", "ctrl+a", "BackSpace")
+        xdotool("type", "--delay", 2, text)
+
+    def fill(self, mode, first, second):
+        self.click(100, 32 if mode == "create" else 12)
+        self.type_path(45, first)
+        self.type_path(75, second)
+
+    def ok_and_answer(self):
+        """Presses Ok and answers the outcome's message box with Return, as a user does."""
+        self.click(435, 117)
+        box = wait_for(lambda: next((w for w in visible_windows(self.process.pid) if w != self.window), None),
+                       "the message box", 30)
+        x, y, width, height = geometry(box)
+        xdotool("mousemove", "--sync", x + width // 2, y + height // 2)
+        time.sleep(0.1)
+        xdotool("key", "Return")
+
+    def close_request(self):
+        """WM_DELETE_WINDOW, as a window manager sends when the user closes the window."""
+        d = display.Display()
+        window = d.create_resource_object("window", self.window)
+        protocols, delete = d.intern_atom("WM_PROTOCOLS"), d.intern_atom("WM_DELETE_WINDOW")
+        event = protocol.event.ClientMessage(window=window, client_type=protocols,
+                                             data=(32, [delete, X.CurrentTime, 0, 0, 0]))
+        window.send_event(event)
+        d.flush()
+        d.close()
+
+    def finish(self):
+        try:
+            code = self.process.wait(15)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            raise AssertionError("vopra did not end after its one operation")
+        assert code == 0, "exit status %d: %s" % (code, self.process.stderr.read().decode())
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def listing(folder):
+    return sorted(os.listdir(folder))
+
+
+def suite():
+    folder = tempfile.mkdtemp(prefix="vopra-e2e-")
+    try:
+        old = bytes((i * 7) & 0xFF for i in range(300000))
+        new = bytearray(old)
+        for i in range(0, len(new), 1000):
+            new[i] ^= 0xA5
+        new = bytes(new) + b"tail"
+        write(folder + "/game.sfc", old)
+        write(folder + "/game-v2.sfc", new)
+
+        # Create: the patch is named after the source and lies beside it. The arguments, GTK options
+        # among them, are ignored: with --display taken, the window would not open on this display.
+        vopra = Vopra("--display", ":99", "--sync", "extra")
+        vopra.fill("create", folder + "/game.sfc", folder + "/game-v2.sfc")
+        vopra.ok_and_answer()
+        vopra.finish()
+        assert listing(folder) == ["game-v2.sfc", "game.qpt", "game.sfc"], listing(folder)
+        patch = read(folder + "/game.qpt")
+        subprocess.run([QPT, "create", folder + "/game.sfc", folder + "/game-v2.sfc", folder + "/check.qpt"],
+                       check=True, capture_output=True)
+        assert patch == read(folder + "/check.qpt"), "the patch differs from the engine's own"
+        os.unlink(folder + "/check.qpt")
+        print("ok: create")
+
+        # Apply in place: the target is patched, the old content kept as game.bak.
+        vopra = Vopra()
+        vopra.fill("apply", folder + "/game.qpt", folder + "/game.sfc")
+        vopra.ok_and_answer()
+        vopra.finish()
+        assert read(folder + "/game.sfc") == new and read(folder + "/game.bak") == old
+        assert listing(folder) == ["game-v2.sfc", "game.bak", "game.qpt", "game.sfc"], listing(folder)
+        print("ok: apply")
+
+        # A patch the file was not made for: the warning, then the end, with every file as it was.
+        write(folder + "/other.sfc", b"not the file the patch was made for")
+        before = {name: read(folder + "/" + name) for name in listing(folder)}
+        vopra = Vopra()
+        vopra.fill("apply", folder + "/game.qpt", folder + "/other.sfc")
+        vopra.ok_and_answer()
+        vopra.finish()
+        assert before == {name: read(folder + "/" + name) for name in listing(folder)}
+        print("ok: failed apply")
+
+        # Closed before Ok: the program ends with status 0 and touches nothing.
+        vopra = Vopra()
+        vopra.fill("apply", folder + "/game.qpt", folder + "/game-v2.sfc")
+        vopra.close_request()
+        vopra.finish()
+        assert before == {name: read(folder + "/" + name) for name in listing(folder)}
+        print("ok: closed before Ok")
+
+        # Without a display the program says so in one line and fails, without a window.
+        run = subprocess.run([VOPRA], env={k: v for k, v in os.environ.items() if k != "DISPLAY"},
+                             capture_output=True, text=True, timeout=15)
+        assert run.returncode != 0 and "cannot open the X display" in run.stderr, run
+        print("ok: no display")
+    finally:
+        shutil.rmtree(folder)
+
+
+def screenshot(path):
+    vopra = Vopra()
+    vopra.fill("apply", "/home/user/roms/game-fix.qpt", "/home/user/roms/game.sfc")
+    xdotool("mousemove", vopra.x + vopra.width + 50, vopra.y + vopra.height + 50)
+    time.sleep(0.5)
+    subprocess.run(["import", "-window", str(vopra.window), path], check=True)
+    vopra.close_request()
+    vopra.finish()
+
+
+if __name__ == "__main__":
+    if len(sys.argv) > 4 and sys.argv[3] == "--screenshot":
+        screenshot(sys.argv[4])
+    else:
+        suite()
