@@ -15,7 +15,7 @@ import time
 
 from Xlib import X, display, protocol
 
-VOPRA, QPT = sys.argv[1], sys.argv[2]
+VOPRA, QPT = "vopra", "qpt"  # the binaries under test, set from the command line
 TITLE = "vopra v04"
 
 
@@ -70,15 +70,24 @@ class Vopra:
         self.type_path(45, first)
         self.type_path(75, second)
 
-    def ok_and_answer(self):
-        """Presses Ok and answers the outcome's message box with Return, as a user does."""
+    def press_ok(self):
         self.click(435, 117)
-        box = wait_for(lambda: next((w for w in visible_windows(self.process.pid) if w != self.window), None),
-                       "the message box", 30)
+
+    def wait_box(self, seconds=30):
+        """The message box that reports the outcome, once it is on screen."""
+        return wait_for(lambda: next((w for w in visible_windows(self.process.pid) if w != self.window), None),
+                        "the message box", seconds)
+
+    def answer(self, box):
+        """Answers a message box with Return, the pointer over it, as a user does."""
         x, y, width, height = geometry(box)
         xdotool("mousemove", "--sync", x + width // 2, y + height // 2)
         time.sleep(0.1)
         xdotool("key", "Return")
+
+    def ok_and_answer(self):
+        self.press_ok()
+        self.answer(self.wait_box())
 
     def close_request(self):
         """WM_DELETE_WINDOW, as a window manager sends when the user closes the window."""
@@ -186,6 +195,7 @@ def screenshot(path):
 
 
 if __name__ == "__main__":
+    VOPRA, QPT = sys.argv[1], sys.argv[2]
     if len(sys.argv) > 4 and sys.argv[3] == "--screenshot":
         screenshot(sys.argv[4])
     else:
