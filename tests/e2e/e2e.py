@@ -47,11 +47,15 @@ def geometry(window):
 class Vopra:
     """One run of the program and its main window."""
 
-    def __init__(self, *arguments):
-        self.process = subprocess.Popen([VOPRA, *arguments], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self.window = wait_for(lambda: next((w for w in visible_windows(self.process.pid)
-                                             if xdotool("getwindowname", w).strip() == TITLE), None),
+    def __init__(self, *arguments, wrapper=()):
+        self.process = subprocess.Popen([*wrapper, VOPRA, *arguments], stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE)
+        self.window = wait_for(lambda: subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % TITLE],
+                                                      capture_output=True, text=True).stdout.split(),
                                "the main window")
+        assert len(self.window) == 1, "more than one main window"
+        self.window = int(self.window[0])
+        self.pid = int(xdotool("getwindowpid", self.window))
         self.x, self.y, self.width, self.height = geometry(self.window)
         assert (self.width, self.height) == (480, 135), "window size %dx%d" % (self.width, self.height)
         time.sleep(0.2)  # let it draw before the first input
@@ -75,7 +79,7 @@ class Vopra:
 
     def wait_box(self, seconds=30):
         """The message box that reports the outcome, once it is on screen."""
-        return wait_for(lambda: next((w for w in visible_windows(self.process.pid) if w != self.window), None),
+        return wait_for(lambda: next((w for w in visible_windows(self.pid) if w != self.window), None),
                         "the message box", seconds)
 
     def answer(self, box):
@@ -148,13 +152,22 @@ def suite():
         os.unlink(folder + "/check.qpt")
         print("ok: create")
 
-        # Apply in place: the target is patched, the old content kept as game.bak.
-        vopra = Vopra()
+        # Apply in place: the target is patched, the old content kept as game.bak. Traced, to see that
+        # the output is on disk before the renames and the folder after them.
+        trace = folder + ".trace"
+        vopra = Vopra(wrapper=["strace", "-f", "-o", trace, "-e", "trace=msync,fsync,rename"])
         vopra.fill("apply", folder + "/game.qpt", folder + "/game.sfc")
         vopra.ok_and_answer()
         vopra.finish()
         assert read(folder + "/game.sfc") == new and read(folder + "/game.bak") == old
         assert listing(folder) == ["game-v2.sfc", "game.bak", "game.qpt", "game.sfc"], listing(folder)
+        with open(trace) as f:
+            calls = [line.split(None, 1)[1].split("(")[0] for line in f if "(" in line and "resumed" not in line]
+        os.unlink(trace)
+        first_rename = calls.index("rename")
+        assert calls[first_rename:first_rename + 3] == ["rename"] * 3, calls
+        assert "msync" in calls[:first_rename] and "fsync" in calls[calls.index("msync"):first_rename], calls
+        assert "fsync" in calls[first_rename + 3:], calls
         print("ok: apply")
 
         # A patch the file was not made for: the warning, then the end, with every file as it was.
