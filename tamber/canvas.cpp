@@ -27,6 +27,19 @@ void setBlack(GtkWidget *widget) {
     gtk_widget_modify_bg(widget, GTK_STATE_NORMAL, &black);
 }
 
+// Without double buffering GDK leaves an exposed area as it was, so the part of the area that the buffer
+// does not cover is cleared to the (black) background here.
+void clearUncovered(GtkWidget *widget, uint32_t width, uint32_t height) {
+    gint areaWidth = widget->allocation.width;
+    gint areaHeight = widget->allocation.height;
+    gint coveredWidth = static_cast<gint>(width);
+    gint coveredHeight = static_cast<gint>(height);
+    if (areaWidth > coveredWidth)
+        gdk_window_clear_area(widget->window, coveredWidth, 0, areaWidth - coveredWidth, areaHeight);
+    if (areaHeight > coveredHeight)
+        gdk_window_clear_area(widget->window, 0, coveredHeight, coveredWidth, areaHeight - coveredHeight);
+}
+
 // Repaints everything on every expose. Only the part that both the buffers and the allocated area cover is
 // converted and drawn, so an area resized by setGeometry never makes it read or write past the buffers.
 gboolean canvasExposed(Canvas *canvas) {
@@ -34,8 +47,10 @@ gboolean canvasExposed(Canvas *canvas) {
     GtkWidget *widget = Internal::state(*canvas).widget;
     uint32_t width = std::min(canvasState.width, static_cast<uint32_t>(std::max(widget->allocation.width, 0)));
     uint32_t height = std::min(canvasState.height, static_cast<uint32_t>(std::max(widget->allocation.height, 0)));
-    if (width == 0 || height == 0)
+    if (width == 0 || height == 0) {
+        clearUncovered(widget, 0, 0);
         return TRUE;
+    }
     for (uint32_t y = 0; y < height; y++) {
         const uint32_t *source = canvasState.buffer + size_t(y) * canvasState.width;
         uint32_t *target = canvasState.rasterBuffer + size_t(y) * canvasState.width;
@@ -48,6 +63,7 @@ gboolean canvasExposed(Canvas *canvas) {
                           static_cast<gint>(width), static_cast<gint>(height), GDK_RGB_DITHER_NONE,
                           reinterpret_cast<const guchar *>(canvasState.rasterBuffer),
                           static_cast<gint>(canvasState.pitch));
+    clearUncovered(widget, width, height);
     // Nothing else draws on a canvas.
     return TRUE;
 }
