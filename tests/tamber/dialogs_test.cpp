@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -392,6 +393,19 @@ TEST_F(Dialogs, folder_select_always_ends_in_a_slash) {
     EXPECT_TRUE(support::dialogAnswered());
     EXPECT_EQ(seen.title, "Select Folder");
     EXPECT_EQ(seen.buttons, (std::vector<std::string>{"gtk-cancel", "gtk-open"}));
+
+    // A path that already ends in "/" (the root) gains none.
+    support::answerDialog([](GtkWidget *dialog) {
+        gchar *current = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(dialog));
+        bool ready = current && strcmp(current, "/") == 0;
+        g_free(current);
+        if (!ready)
+            return false;
+        support::clickNow(support::dialogButton(dialog, GTK_RESPONSE_ACCEPT));
+        return true;
+    });
+    EXPECT_STREQ(Toolkit::folderSelect(window, "/"), "/");
+    EXPECT_TRUE(support::dialogAnswered());
 
     answerWith(seen, Answer::Button, GTK_RESPONSE_CANCEL);
     EXPECT_STREQ(Toolkit::folderSelect(window, inner.c_str()), "/");
