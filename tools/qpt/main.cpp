@@ -1,0 +1,459 @@
+// qpt: creates, applies and describes QPT patches from the command line, over the same engine as vopra.
+// Every failure ends the run with one line on stderr and a non-zero status; no output file, and no
+// partial file, is left behind: results are written to a temporary file beside the output and renamed
+// onto it only when everything has succeeded.
+
+#include "rudd/file.h"
+#include "rudd/qpt.h"
+#include "rudd/string.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using rudd::file;
+using rudd::filemap;
+using rudd::qpt;
+using rudd::string;
+
+namespace {
+
+const int status_failure = 1;
+const int status_usage = 2;
+
+const char help_text[] =
+    "Usage: qpt create SOURCE TARGET [PATCH]\n"
+    "       qpt apply PATCH INPUT OUTPUT\n"
+    "       qpt info PATCH [FILE]\n"
+    "Create, apply or describe a QPT patch: the sizes, CRC-32 checksums and exclusive-or of the\n"
+    "differing bytes of two files, so that one patch turns either file into the other.\n"
+    "\n"
+    "  create   write the patch from SOURCE to TARGET into PATCH (default: SOURCE with its\n"
+    "           extension replaced by \".qpt\")\n"
+    "  apply    write the other side of PATCH for INPUT (its source or its target) into OUTPUT;\n"
+    "           INPUT is left untouched, an existing OUTPUT is replaced only on success\n"
+    "  info     check PATCH and show what it records; with FILE, tell whether FILE is the\n"
+    "           patch's source, its target, or neither\n"
+    "\n"
+    "  -h, --help     show this help and exit\n"
+    "  -V, --version  show the version and exit\n"
+    "\n"
+    "Exit status: 0 on success, 1 on failure (for info: also when FILE is neither side), 2 on\n"
+    "wrong usage. Files must be regular files smaller than 4 GiB.\n";
+
+void say(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// One line on stderr in the manner of the common tools: "qpt: ...".
+void say(const char *format, ...) {
+    std::fputs("qpt: ", stderr);
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', stderr);
+}
+
+int usage(const char *line) {
+    say("usage: %s (try 'qpt --help')", line);
+    return status_usage;
+}
+
+// The temporary file being written, removed when the run is interrupted so nothing partial stays.
+char pending_name[4096];
+volatile sig_atomic_t pending = 0;
+
+void interrupted(int signal) {
+    if (pending)
+        unlink(pending_name);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+void watch_interruptions() {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        std::signal(signal, interrupted);
+}
+
+void forget_pending() {
+    if (pending)
+        unlink(pending_name);
+    pending = 0;
+}
+
+// A progress bar on stderr, drawn only when stderr is a terminal; redrawn when the percentage moves.
+class progress_bar {
+public:
+    explicit progress_bar(const char *label) : label(label), shown(isatty(STDERR_FILENO) == 1) {}
+    ~progress_bar() { finish(); }
+
+    void bind(qpt &engine) {
+        if (shown)
+            engine.progress = rudd::function<void(unsigned, unsigned)>(&progress_bar::update, this);
+    }
+    void update(unsigned offset, unsigned total) {
+        unsigned percent = total ? unsigned(uint64_t(offset) * 100 / total) : 100;
+        if (percent > 100)
+            percent = 100;
+        if (percent == last)
+            return;
+        last = percent;
+        char bar[41];
+        unsigned filled = percent * 40 / 100;
+        for (unsigned i = 0; i < 40; i++)
+            bar[i] = i < filled ? '#' : '.';
+        bar[40] = 0;
+        std::fprintf(stderr, "\rqpt: %s [%s] %3u%%", label, bar, percent);
+        drawn = true;
+    }
+    void finish() {
+        if (drawn)
+            std::fputs("\r\033[K", stderr);
+        drawn = false;
+    }
+
+private:
+    const char *label;
+    bool shown;
+    bool drawn = false;
+    unsigned last = ~0u;
+};
+
+// Asks the system to map all of a file's pages at once rather than at one fault per page, which is
+// most of the cost of a large run. Only a hint: a system without it takes the faults as they come.
+void prefault(const filemap &map, bool writing) {
+#if defined(MADV_POPULATE_READ) && defined(MADV_POPULATE_WRITE)
+    if (map.data())
+        madvise(map.data(), map.size(), writing ? MADV_POPULATE_WRITE : MADV_POPULATE_READ);
+#else
+    (void)map;
+    (void)writing;
+#endif
+}
+
+// Maps an input file, or says in the user's terms why it cannot.
+bool map_input(filemap &map, const char *name) {
+    struct stat info;
+    if (stat(name, &info) != 0) {
+        say("cannot open '%s': %s", name, std::strerror(errno));
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        say("'%s' is a folder, not a file", name);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        say("'%s' is not a regular file", name);
+        return false;
+    }
+    if (uint64_t(info.st_size) >= (uint64_t(1) << 32)) {
+        say("'%s' is too large: files must be smaller than 4 GiB", name);
+        return false;
+    }
+    errno = 0;
+    if (!map.open(name, filemap::mode::read)) {
+        say("cannot read '%s': %s", name, errno ? std::strerror(errno) : "mapping failed");
+        return false;
+    }
+    prefault(map, false);
+    return true;
+}
+
+bool same_file(const char *a, const char *b) {
+    struct stat first, second;
+    return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
+// An existing output is replaced only when it is a regular file and not one of the inputs.
+bool check_output(const char *output, const char *role, const char *first, const char *second) {
+    struct stat info;
+    if (lstat(output, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
+        say("'%s' exists and is not a regular file; it is not replaced", output);
+        return false;
+    }
+    for (const char *input : {first, second}) {
+        if (same_file(output, input)) {
+            say("'%s' is the same file as '%s'; choose another %s", output, input, role);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool output_exists(const char *output) {
+    struct stat info;
+    return stat(output, &info) == 0;
+}
+
+// A fresh name beside output, in its folder, for a file made exclusively by the caller.
+void temporary_name(const char *output, unsigned attempt) {
+    string folder(output), name = rudd::file_name(output);
+    uint32_t cut = folder.length() - name.length();
+    folder[cut] = 0;
+    unsigned long tag = (unsigned long)(getpid()) * 2654435761ul ^ (unsigned long)(std::time(nullptr)) ^ attempt * 40503ul;
+    std::snprintf(pending_name, sizeof pending_name, "%s.%s.%06lx.part", folder.text(), name.text(), tag % 0x1000000);
+}
+
+bool too_long(const char *output) {
+    if (std::strlen(output) + 32 < sizeof pending_name)
+        return false;
+    say("'%s': name too long", output);
+    return true;
+}
+
+// Renames the finished temporary file onto output; on failure removes it.
+bool commit(const char *output) {
+    if (std::rename(pending_name, output) != 0) {
+        say("cannot write '%s': %s", output, std::strerror(errno));
+        forget_pending();
+        return false;
+    }
+    pending = 0;
+    return true;
+}
+
+// Reads the patch's record; false with a message when it is no patch or a damaged one.
+bool read_patch(const filemap &patch, const char *name, qpt::summary &recorded) {
+    if (qpt::inspect(patch.data(), patch.size(), recorded) == qpt::result::success)
+        return true;
+    if (patch.size() < 18 || std::memcmp(patch.data(), "QPT1", 4) != 0)
+        say("'%s' is not a QPT patch", name);
+    else
+        say("'%s' is a damaged QPT patch: its checksum does not match", name);
+    return false;
+}
+
+enum class side { source, target, both, neither };
+
+// Which side of the patch the file is; for neither, why, in reason.
+side match(const qpt::summary &recorded, const filemap &map, char *reason, size_t room) {
+    bool source_size = map.size() == recorded.source_size, target_size = map.size() == recorded.target_size;
+    if (!source_size && !target_size) {
+        if (recorded.source_size == recorded.target_size)
+            std::snprintf(reason, room, "size %u bytes, expected %u", map.size(), recorded.source_size);
+        else
+            std::snprintf(reason, room, "size %u bytes, expected %u (source) or %u (target)", map.size(),
+                          recorded.source_size, recorded.target_size);
+        return side::neither;
+    }
+    uint32_t checksum = qpt::crc32(map.data(), map.size());
+    bool source = source_size && checksum == recorded.source_checksum;
+    bool target = target_size && checksum == recorded.target_checksum;
+    if (source && target)
+        return side::both;
+    if (source)
+        return side::source;
+    if (target)
+        return side::target;
+    if (source_size && target_size)
+        std::snprintf(reason, room, "CRC-32 %08x, expected %08x (source) or %08x (target)", checksum,
+                      recorded.source_checksum, recorded.target_checksum);
+    else
+        std::snprintf(reason, room, "CRC-32 %08x, expected %08x (%s)", checksum,
+                      source_size ? recorded.source_checksum : recorded.target_checksum,
+                      source_size ? "source" : "target");
+    return side::neither;
+}
+
+int create_patch(int count, char **operands) {
+    if (count < 2 || count > 3)
+        return usage("qpt create SOURCE TARGET [PATCH]");
+    const char *source_name = operands[0], *target_name = operands[1];
+    string patch_name = count == 3 ? string(operands[2]) : string(rudd::remove_extension(source_name), ".qpt");
+    filemap source, target;
+    if (!map_input(source, source_name) || !map_input(target, target_name))
+        return status_failure;
+    if (!check_output(patch_name, "PATCH", source_name, target_name) || too_long(patch_name))
+        return status_failure;
+    bool replacing = output_exists(patch_name);
+
+    qpt engine;
+    progress_bar bar("creating");
+    bar.bind(engine);
+    qpt::result result = qpt::result::patch_unwritable;
+    int error = 0;
+    for (unsigned attempt = 0; attempt < 100; attempt++) {
+        temporary_name(patch_name, attempt);
+        pending = 1;
+        errno = 0;
+        result = engine.create(source.data(), source.size(), target.data(), target.size(), pending_name,
+                               file::mode::create);
+        error = errno;
+        if (result == qpt::result::success || error != EEXIST)
+            break;
+        pending = 0; // someone else's file: never removed
+    }
+    bar.finish();
+    if (result != qpt::result::success) {
+        if (error == EEXIST)
+            pending = 0;
+        forget_pending();
+        say("cannot write '%s': %s", patch_name.text(), error ? std::strerror(error) : "write failed");
+        return status_failure;
+    }
+    // A replaced patch is gone for good once renamed over, so its successor must be on disk first.
+    if (replacing) {
+        file written;
+        if (!written.open(pending_name, file::mode::read) || !written.sync()) {
+            say("cannot write '%s': %s", patch_name.text(), std::strerror(errno));
+            forget_pending();
+            return status_failure;
+        }
+    }
+    return commit(patch_name) ? 0 : status_failure;
+}
+
+int apply_patch(int count, char **operands) {
+    // FIXME: the in-place form, qpt apply PATCH FILE, belongs with the application's workflow code.
+    if (count != 3)
+        return usage("qpt apply PATCH INPUT OUTPUT");
+    const char *patch_name = operands[0], *input_name = operands[1], *output_name = operands[2];
+    filemap patch, input;
+    qpt::summary recorded;
+    if (!map_input(patch, patch_name) || !read_patch(patch, patch_name, recorded) || !map_input(input, input_name))
+        return status_failure;
+    char reason[160];
+    if (input.size() != recorded.source_size && input.size() != recorded.target_size) {
+        match(recorded, input, reason, sizeof reason);
+        say("'%s' is neither source nor target of '%s': %s", input_name, patch_name, reason);
+        return status_failure;
+    }
+    if (!check_output(output_name, "OUTPUT", input_name, patch_name) || too_long(output_name))
+        return status_failure;
+    bool replacing = output_exists(output_name);
+    uint32_t size = input.size() == recorded.source_size ? recorded.target_size : recorded.source_size;
+
+    // The output is made at its full size first, its space truly allocated, then written through a map.
+    file made;
+    bool opened = false;
+    errno = 0;
+    for (unsigned attempt = 0; attempt < 100 && !opened; attempt++) {
+        temporary_name(output_name, attempt);
+        opened = made.open(pending_name, file::mode::create);
+        if (!opened && errno != EEXIST)
+            break;
+    }
+    if (!opened) {
+        say("cannot write '%s': %s", output_name, std::strerror(errno));
+        return status_failure;
+    }
+    pending = 1;
+    errno = 0;
+    made.seek(size);
+    if (!made.close()) {
+        say("cannot write '%s': %s", output_name, errno ? std::strerror(errno) : "write failed");
+        forget_pending();
+        return status_failure;
+    }
+    filemap output;
+    if (!output.open(pending_name, filemap::mode::readwrite)) {
+        say("cannot write '%s': %s", output_name, std::strerror(errno));
+        forget_pending();
+        return status_failure;
+    }
+
+    prefault(output, true);
+    qpt engine;
+    progress_bar bar("applying");
+    bar.bind(engine);
+    uint32_t capacity = output.size();
+    qpt::result result = engine.apply(patch.data(), patch.size(), input.data(), input.size(), output.data(), capacity);
+    bar.finish();
+    if (result == qpt::result::source_invalid) {
+        match(recorded, input, reason, sizeof reason);
+        say("'%s' is neither source nor target of '%s': %s", input_name, patch_name, reason);
+    } else if (result != qpt::result::success) {
+        say("'%s' does not turn '%s' into the file it records (the patch is damaged); '%s' not written", patch_name,
+            input_name, output_name);
+    } else if (replacing && !output.sync()) {
+        say("cannot write '%s': %s", output_name, std::strerror(errno));
+        result = qpt::result::patch_unwritable;
+    }
+    output.close();
+    if (result != qpt::result::success) {
+        forget_pending();
+        return status_failure;
+    }
+    return commit(output_name) ? 0 : status_failure;
+}
+
+int describe_patch(int count, char **operands) {
+    if (count < 1 || count > 2)
+        return usage("qpt info PATCH [FILE]");
+    const char *patch_name = operands[0];
+    filemap patch;
+    qpt::summary recorded;
+    filemap input;
+    if (!map_input(patch, patch_name) || !read_patch(patch, patch_name, recorded) ||
+        (count == 2 && !map_input(input, operands[1])))
+        return status_failure;
+    std::printf("%s: QPT patch of %u bytes, checksum correct\n"
+                "source: %u bytes, CRC-32 %08x\n"
+                "target: %u bytes, CRC-32 %08x\n"
+                "hunks: %u\n"
+                "changed bytes: %llu\n",
+                patch_name, patch.size(), recorded.source_size, recorded.source_checksum, recorded.target_size,
+                recorded.target_checksum, recorded.hunks, (unsigned long long)recorded.changed);
+    if (count == 1)
+        return 0;
+    const char *file_name = operands[1];
+    char reason[160];
+    switch (match(recorded, input, reason, sizeof reason)) {
+    case side::source: std::printf("%s: the patch's source\n", file_name); return 0;
+    case side::target: std::printf("%s: the patch's target\n", file_name); return 0;
+    case side::both: std::printf("%s: the patch's source and target (the patch changes nothing)\n", file_name); return 0;
+    case side::neither: break;
+    }
+    std::fflush(stdout);
+    say("'%s' is neither source nor target of '%s': %s", file_name, patch_name, reason);
+    return status_failure;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    // Operands may follow "--"; an operand that starts with '-' needs it.
+    char *operands[8];
+    int count = 0;
+    bool options = true;
+    for (int i = 1; i < argc; i++) {
+        const char *argument = argv[i];
+        if (options && std::strcmp(argument, "--") == 0) {
+            options = false;
+        } else if (options && (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0)) {
+            std::fputs(help_text, stdout);
+            return 0;
+        } else if (options && (std::strcmp(argument, "--version") == 0 || std::strcmp(argument, "-V") == 0)) {
+            std::printf("qpt (vopra) %s\n", VOPRA_VERSION);
+            return 0;
+        } else if (options && argument[0] == '-' && argument[1] != 0) {
+            say("unknown option '%s' (try 'qpt --help')", argument);
+            return status_usage;
+        } else if (count < int(sizeof operands / sizeof operands[0])) {
+            operands[count++] = argv[i];
+        } else {
+            say("too many operands (try 'qpt --help')");
+            return status_usage;
+        }
+    }
+    if (count == 0) {
+        say("missing command (try 'qpt --help')");
+        return status_usage;
+    }
+    watch_interruptions();
+    const char *command = operands[0];
+    if (std::strcmp(command, "create") == 0)
+        return create_patch(count - 1, operands + 1);
+    if (std::strcmp(command, "apply") == 0)
+        return apply_patch(count - 1, operands + 1);
+    if (std::strcmp(command, "info") == 0)
+        return describe_patch(count - 1, operands + 1);
+    say("unknown command '%s' (try 'qpt --help')", command);
+    return status_usage;
+}
