@@ -6,6 +6,7 @@
 #include "rudd/file.h"
 #include "rudd/qpt.h"
 #include "rudd/string.h"
+#include "vopra/workflow.h"
 
 #include <cerrno>
 #include <csignal>
@@ -30,6 +31,7 @@ const int status_usage = 2;
 const char help_text[] =
     "Usage: qpt create SOURCE TARGET [PATCH]\n"
     "       qpt apply PATCH INPUT OUTPUT\n"
+    "       qpt apply PATCH FILE\n"
     "       qpt info PATCH [FILE]\n"
     "Create, apply or describe a QPT patch: the sizes, CRC-32 checksums and exclusive-or of the\n"
     "differing bytes of two files, so that one patch turns either file into the other.\n"
@@ -38,6 +40,8 @@ const char help_text[] =
     "           extension replaced by \".qpt\")\n"
     "  apply    write the other side of PATCH for INPUT (its source or its target) into OUTPUT;\n"
     "           INPUT is left untouched, an existing OUTPUT is replaced only on success\n"
+    "  apply    with FILE alone: patch FILE in place as vopra does, keeping its old content\n"
+    "           beside it under its name with the extension replaced by \".bak\"\n"
     "  info     check PATCH and show what it records; with FILE, tell whether FILE is the\n"
     "           patch's source, its target, or neither\n"
     "\n"
@@ -309,10 +313,23 @@ int create_patch(int count, char **operands) {
     return commit(patch_name) ? 0 : status_failure;
 }
 
+// In place, through vopra's own workflow: the same checks, names, file handling and messages.
+int apply_in_place(const char *patch_name, const char *file_name) {
+    progress_bar bar("applying");
+    vopra::Progress progress;
+    if (isatty(STDERR_FILENO) == 1)
+        progress = vopra::Progress(&progress_bar::update, &bar);
+    vopra::Outcome outcome = vopra::applyPatch(patch_name, file_name, progress);
+    bar.finish();
+    say("%s", outcome.message.text());
+    return outcome.kind == vopra::Outcome::Kind::Information ? 0 : status_failure;
+}
+
 int apply_patch(int count, char **operands) {
-    // FIXME: the in-place form, qpt apply PATCH FILE, belongs with the application's workflow code.
+    if (count == 2)
+        return apply_in_place(operands[0], operands[1]);
     if (count != 3)
-        return usage("qpt apply PATCH INPUT OUTPUT");
+        return usage("qpt apply PATCH INPUT OUTPUT | qpt apply PATCH FILE");
     const char *patch_name = operands[0], *input_name = operands[1], *output_name = operands[2];
     filemap patch, input;
     qpt::summary recorded;

@@ -1,0 +1,70 @@
+// The qpt tool's in-place form, qpt apply PATCH FILE, as a separate process: the same scenarios as the
+// window, with the outcome read from its exit status and its line on stderr.
+
+#include "tests/vopra/scenarios.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::string qptPath() {
+    const char *build = std::getenv("VOPRA_BINARY_DIR");
+    return std::string(build ? build : ".") + "/tools/qpt/qpt";
+}
+
+class ToolDriver : public Driver {
+public:
+    Seen run(Operation operation, const std::string &first, const std::string &second) override {
+        EXPECT_EQ(Operation::Apply, operation);
+        int pipeEnds[2];
+        EXPECT_EQ(0, pipe(pipeEnds));
+        pid_t child = fork();
+        if (child == 0) {
+            dup2(pipeEnds[1], STDERR_FILENO);
+            close(pipeEnds[0]);
+            std::string tool = qptPath();
+            execl(tool.c_str(), "qpt", "apply", first.c_str(), second.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        close(pipeEnds[1]);
+        std::string said;
+        char buffer[512];
+        for (ssize_t got; (got = read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+            said.append(buffer, size_t(got));
+        close(pipeEnds[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status));
+        // One message, as the window shows it, after the tool's name.
+        EXPECT_EQ(0u, said.rfind("qpt: ", 0)) << said;
+        EXPECT_EQ('\n', said.empty() ? 0 : said.back()) << said;
+        std::string message = said.size() > 6 ? said.substr(5, said.size() - 6) : said;
+        EXPECT_TRUE(WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 1) << WEXITSTATUS(status);
+        return Seen{WEXITSTATUS(status) == 0 ? vopra::Outcome::Kind::Information : vopra::Outcome::Kind::Warning,
+                    message};
+    }
+};
+
+std::vector<Scenario> inPlaceScenarios() {
+    std::vector<Scenario> chosen;
+    for (const Scenario &scenario : scenarios())
+        if (scenario.operation == Operation::Apply && !scenario.needsSharedProcess)
+            chosen.push_back(scenario);
+    return chosen;
+}
+
+class InPlace : public testing::TestWithParam<Scenario> {};
+
+TEST_P(InPlace, throughTheTool) {
+    ToolDriver driver;
+    GetParam().body(driver);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tool, InPlace, testing::ValuesIn(inPlaceScenarios()),
+                         [](const testing::TestParamInfo<Scenario> &info) { return std::string(info.param.name); });
+
+} // namespace
