@@ -8,10 +8,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/bench-release}
 work=${2:-$(mktemp -d /tmp/vopra-bench-XXXXXX)}
-if [ ! -x "$build/vopra/vopra" ] || [ ! -x "$build/tools/qpt/qpt" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVOPRA_TESTS=OFF -DVOPRA_EXAMPLES=OFF >/dev/null
-  cmake --build "$build" -j2 --target vopra qpt >/dev/null
-fi
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVOPRA_TESTS=OFF -DVOPRA_EXAMPLES=OFF >/dev/null
+cmake --build "$build" -j2 --target vopra qpt >/dev/null
 vopra=$build/vopra/vopra qpt=$build/tools/qpt/qpt
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work"
@@ -91,10 +89,18 @@ def remove(*names):
             os.unlink(path(name))
 
 print("--- create: old.bin -> new.bin", flush=True)
+# A new patch name: vopra puts the patch on disk before it names it (fsync); qpt does so only when it
+# replaces a file. Replacing an earlier patch: both do.
+def earlier_patch():
+    with open(path("old.qpt"), "wb") as f:
+        f.write(b"an earlier patch")
 created = tool(["create", path("old.bin"), path("new.bin"), path("old.qpt")], lambda: remove("old.qpt"))
-show("qpt create old.bin new.bin old.qpt", created)
+show("qpt create, new name", created)
 shutil.copy(path("old.qpt"), path("reference.qpt"))
-show("vopra create", window("create", path("old.bin"), path("new.bin"), lambda: remove("old.qpt")), created)
+show("vopra create, new name", window("create", path("old.bin"), path("new.bin"), lambda: remove("old.qpt")), created)
+replaced = tool(["create", path("old.bin"), path("new.bin"), path("old.qpt")], earlier_patch)
+show("qpt create, replacing a patch", replaced)
+show("vopra create, replacing a patch", window("create", path("old.bin"), path("new.bin"), earlier_patch), replaced)
 assert open(path("old.qpt"), "rb").read() == open(path("reference.qpt"), "rb").read(), "the patches differ"
 print("same patch from both; %d bytes" % os.path.getsize(path("old.qpt")))
 remove("reference.qpt")
