@@ -7,6 +7,14 @@
 #include <emmintrin.h>
 #endif
 
+#if defined(__SANITIZE_ADDRESS__)
+#define QPT_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QPT_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 namespace rudd {
 
 namespace {
@@ -26,7 +34,7 @@ alignas(64) const uint8_t zeros[chunk] = {};
 uint32_t crc_update(uint32_t running, const uint8_t *data, uint64_t size) {
     if (size == 0)
         return running;
-#if defined(__SANITIZE_ADDRESS__) || (defined(__has_feature) && __has_feature(address_sanitizer))
+#if defined(QPT_ADDRESS_SANITIZER)
     // ISA-L is not instrumented: touching both ends lets the sanitizer check the range it will read.
     volatile uint8_t first = data[0], last = data[size - 1];
     (void)first;
