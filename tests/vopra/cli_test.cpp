@@ -24,6 +24,10 @@ public:
         EXPECT_EQ(0, pipe(pipeEnds));
         pid_t child = fork();
         if (child == 0) {
+            // A test that dropped to an unprivileged user runs the tool wholly as that user.
+            uid_t user = geteuid();
+            if (user != getuid() && setresuid(user, user, user) != 0)
+                _exit(126);
             dup2(pipeEnds[1], STDERR_FILENO);
             close(pipeEnds[0]);
             std::string tool = qptPath();
