@@ -88,7 +88,7 @@ private:
     unsigned progress_total = 0;
     // create: patch bytes waiting for one bulk write through patch_file
     uint32_t staged = 0;
-    uint8_t staging[16384];
+    uint8_t staging[65536];
 };
 
 } // namespace rudd
