@@ -75,6 +75,9 @@ gboolean canvasExposed(Canvas *canvas) {
 Canvas::Canvas() : canvasState(new CanvasState) {}
 
 Canvas::~Canvas() {
+    // The drawing area outlives the canvas; its expose handler must not reach the buffers freed here.
+    if (state->widget)
+        g_signal_handlers_disconnect_by_data(state->widget, this);
     delete[] canvasState->buffer;
     delete[] canvasState->rasterBuffer;
     delete canvasState;
