@@ -31,6 +31,8 @@ e2e.VOPRA, qpt, work = sys.argv[2], sys.argv[3], sys.argv[4]
 runs = 3
 
 def warm():
+    # Dirty pages of the previous run must not be written out during this one.
+    os.sync()
     for name in os.listdir(work):
         with open(os.path.join(work, name), "rb") as f:
             while f.read(1 << 24):
