@@ -233,6 +233,31 @@ void qpt::exclusive_or(uint32_t count) {
     }
 }
 
+// One run: exclusive-or bytes up to and including the first zero, when it ends within room positions
+// (else false, before anything is written). Whether it does is settled first, but without reading the
+// whole run twice: only a run whose patch bytes could outlast the room needs a look, and a look from the
+// room's end backwards finds a well-formed run's zero at once.
+bool qpt::run(uint64_t room) {
+    uint64_t available = patch_size - patch_offset;
+    if (available + 1 > room && (room == 0 || !memrchr(patch_data + patch_offset, 0, room)))
+        return false;
+    for (;;) {
+        uint32_t rest = patch_size - patch_offset;
+        if (rest == 0) {
+            // The zero read past the patch's end ends the run: that position takes the source byte.
+            copy(1);
+            return true;
+        }
+        uint32_t step = uint32_t(smaller(rest, chunk));
+        const void *zero = std::memchr(patch_data + patch_offset, 0, step);
+        if (zero) {
+            exclusive_or(uint32_t(static_cast<const uint8_t *>(zero) - (patch_data + patch_offset)) + 1);
+            return true;
+        }
+        exclusive_or(step);
+    }
+}
+
 qpt::result qpt::apply(const uint8_t *patchData, uint32_t patchSize, const uint8_t *sourceData, uint32_t sourceSize,
                        uint8_t *targetData, uint32_t &targetSize) {
     patch_data = patchData;
@@ -276,17 +301,8 @@ qpt::result qpt::apply(const uint8_t *patchData, uint32_t patchSize, const uint8
         if (!read_number(skip) || target_offset + skip > position_limit)
             return result::patch_invalid;
         copy(skip);
-        uint64_t length;
-        bool found;
-        if (!run_length(patch_data, patch_size, patch_offset, position_limit - target_offset, length, found))
+        if (!run(position_limit - target_offset))
             return result::patch_invalid;
-        if (found) {
-            exclusive_or(uint32_t(length));
-        } else {
-            // The zero read past the patch's end ends the run: that position takes the source byte.
-            exclusive_or(uint32_t(length - 1));
-            copy(1);
-        }
     }
     if (source_offset < source_size)
         copy(source_size - source_offset);

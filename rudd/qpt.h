@@ -56,6 +56,7 @@ private:
     bool read_number(uint32_t &value);
     void copy(uint64_t count);
     void exclusive_or(uint32_t count);
+    bool run(uint64_t room);
     void report(uint64_t from, uint64_t to);
     void fold();
     void put(const uint8_t *bytes, uint32_t count);
