@@ -3,7 +3,6 @@
 #include "support.h"
 
 #include "tamber/checkbox.h"
-#include "tamber/font.h"
 
 using namespace tamber;
 using support::widgetOf;
@@ -44,18 +43,6 @@ TEST_F(Checks, clicks_report_both_directions_and_set_checked_stays_silent) {
     box.setChecked(false);
     support::pumpFor(30);
     EXPECT_EQ(seen.size(), 2u);
-}
-
-TEST_F(Checks, label_takes_the_windows_default_font) {
-    Font font;
-    font.create("Serif", 12, Font::Bold);
-    window.setDefaultFont(font);
-    CheckBox box;
-    box.create(window, 10, 10, 150, 30, "Bold");
-    ASSERT_TRUE(support::showWindow(window));
-    PangoFontDescription *shown = gtk_bin_get_child(GTK_BIN(widgetOf(box)))->style->font_desc;
-    EXPECT_EQ(pango_font_description_get_size(shown), 12 * PANGO_SCALE);
-    EXPECT_EQ(pango_font_description_get_weight(shown), PANGO_WEIGHT_BOLD);
 }
 
 } // namespace
