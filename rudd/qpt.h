@@ -37,10 +37,16 @@ public:
 
     // Writes the output for sourceData into targetData. targetSize is the buffer's capacity on entry
     // and, once the source has been matched to a recorded size, the size the output must have.
+    // Bytes of the buffer past that size are never touched; the buffer must not overlap the inputs.
+    // A patch whose number runs past its end, or whose skip or run would take the position beyond
+    // the larger recorded size plus one, is patch_invalid at that point: no patch makes apply work
+    // longer than its inputs warrant.
     result apply(const uint8_t *patchData, uint32_t patchSize, const uint8_t *sourceData, uint32_t sourceSize,
                  uint8_t *targetData, uint32_t &targetSize);
 
     // Writes the patch from sourceData to targetData into the file patchName, opened in patchMode.
+    // patch_unwritable when the file cannot be opened or any byte of it cannot be written (a full
+    // disk); the partial file is left for the caller to remove.
     result create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData, uint32_t targetSize,
                   const char *patchName, file::mode patchMode = file::mode::write);
 
