@@ -76,7 +76,7 @@ void answerWith(Seen &seen, Answer answer, gint response = GTK_RESPONSE_NONE) {
             break;
         }
         case Answer::Escape:
-            support::movePointerTo(dialog);
+            support::movePointerNow(dialog);
             support::pressKeyNow(XK_Escape);
             break;
         case Answer::Close:
@@ -297,9 +297,12 @@ TEST_F(Dialogs, file_open_cancels_and_accepts) {
     std::string current;
     support::answerDialog([&](GtkWidget *dialog) {
         seen = look(dialog);
+        // The chooser changes folder in the background; wait until it tells.
         gchar *shown = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(dialog));
         current = shown ? shown : "";
         g_free(shown);
+        if (current.empty())
+            return false;
         EXPECT_EQ(gtk_file_chooser_get_action(GTK_FILE_CHOOSER(dialog)), GTK_FILE_CHOOSER_ACTION_OPEN);
         support::clickNow(support::dialogButton(dialog, GTK_RESPONSE_CANCEL));
         return true;
@@ -340,20 +343,29 @@ TEST_F(Dialogs, file_save_takes_a_typed_name_without_asking_to_overwrite) {
 
     Seen seen;
     bool confirms = true;
+    bool typed = false;
     support::answerDialog([&](GtkWidget *dialog) {
-        seen = look(dialog);
-        confirms = gtk_file_chooser_get_do_overwrite_confirmation(GTK_FILE_CHOOSER(dialog));
-        EXPECT_EQ(gtk_file_chooser_get_action(GTK_FILE_CHOOSER(dialog)), GTK_FILE_CHOOSER_ACTION_SAVE);
-        // The name entry has the focus; keys go to the window under the pointer.
-        support::movePointerTo(dialog);
-        for (const char *c = "new.qpt"; *c; c++)
-            support::pressKeyNow(static_cast<unsigned char>(*c) == '.' ? XK_period : static_cast<unsigned char>(*c));
-        support::pressKeyNow(XK_Return);
+        if (!typed) {
+            seen = look(dialog);
+            confirms = gtk_file_chooser_get_do_overwrite_confirmation(GTK_FILE_CHOOSER(dialog));
+            EXPECT_EQ(gtk_file_chooser_get_action(GTK_FILE_CHOOSER(dialog)), GTK_FILE_CHOOSER_ACTION_SAVE);
+            // The name entry has the focus; keys go to the window under the pointer.
+            support::movePointerNow(dialog);
+            for (const char *c = "new.qpt"; *c; c++)
+                support::pressKeyNow(*c == '.' ? XK_period : static_cast<unsigned char>(*c));
+            typed = true;
+            return false;
+        }
+        // Press the open button once the name has arrived in the entry.
+        GtkWidget *entry = gtk_window_get_focus(GTK_WINDOW(dialog));
+        if (!entry || !GTK_IS_ENTRY(entry) || strcmp(gtk_entry_get_text(GTK_ENTRY(entry)), "new.qpt") != 0)
+            return false;
+        support::clickNow(support::dialogButton(dialog, GTK_RESPONSE_ACCEPT));
         return true;
     });
-    std::string typed = folder.path + "/new.qpt";
-    folder.forget(typed);
-    EXPECT_STREQ(Toolkit::fileSave(window, "QPT patches\t*.qpt", folder.path.c_str()), typed.c_str());
+    std::string named = folder.path + "/new.qpt";
+    folder.forget(named);
+    EXPECT_STREQ(Toolkit::fileSave(window, "QPT patches\t*.qpt", folder.path.c_str()), named.c_str());
     EXPECT_TRUE(support::dialogAnswered());
     EXPECT_EQ(seen.title, "Save File");
     EXPECT_EQ(seen.buttons, (std::vector<std::string>{"gtk-cancel", "gtk-open"}));

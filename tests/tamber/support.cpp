@@ -59,6 +59,7 @@ struct Answer {
 };
 
 Answer currentAnswer;
+guint pollSource = 0; // the poll of the current answer while it runs
 
 gboolean pollDialog(gpointer) {
     Answer &answer = currentAnswer;
@@ -69,12 +70,22 @@ gboolean pollDialog(gpointer) {
         if (!answer.done && answer.action(dialog))
             answer.done = true;
     }
-    if (answer.done)
+    // Keep watching after the answer until the dialog is gone, so an answer that did not take cannot
+    // leave the test hanging in the dialog's loop.
+    if (answer.done && !dialog) {
+        pollSource = 0;
         return FALSE;
+    }
     if (g_get_monotonic_time() > answer.deadline) {
-        ADD_FAILURE() << (answer.found ? "the dialog's answer did not complete" : "no dialog showed up");
+        if (!answer.found)
+            ADD_FAILURE() << "no dialog showed up";
+        else if (!answer.done)
+            ADD_FAILURE() << "the dialog's answer did not complete";
+        else
+            ADD_FAILURE() << "the dialog stayed open after its answer";
         if (dialog)
             gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_DELETE_EVENT);
+        pollSource = 0;
         return FALSE;
     }
     return TRUE;
@@ -156,11 +167,15 @@ bool showWindow(tamber::Window &window) {
     return waitMapped(widgetOf(window));
 }
 
-void movePointerTo(GtkWidget *widget) {
+void movePointerNow(GtkWidget *widget) {
     int x = 0, y = 0;
     center(widget, x, y);
     XTestFakeMotionEvent(display(), -1, x, y, CurrentTime);
     XSync(display(), False);
+}
+
+void movePointerTo(GtkWidget *widget) {
+    movePointerNow(widget);
     settle();
 }
 
@@ -250,10 +265,13 @@ GtkWidget *dialogButton(GtkWidget *dialog, gint response) {
 }
 
 void answerDialog(std::function<bool(GtkWidget *dialog)> action, int timeoutMs) {
+    // An earlier answer whose dialog never came must not act on this one.
+    if (pollSource)
+        g_source_remove(pollSource);
     currentAnswer = Answer();
     currentAnswer.action = std::move(action);
     currentAnswer.deadline = g_get_monotonic_time() + gint64(timeoutMs) * 1000;
-    g_timeout_add(20, pollDialog, nullptr);
+    pollSource = g_timeout_add(20, pollDialog, nullptr);
 }
 
 bool dialogAnswered() {

@@ -33,6 +33,7 @@ bool waitMapped(GtkWidget *toplevel);
 // window manager), so typing into a widget starts with a click on it. The ...Now forms only send the
 // input, for use inside a dialog's own loop; the others also let GTK handle it.
 void movePointerTo(GtkWidget *widget);
+void movePointerNow(GtkWidget *widget);
 void click(GtkWidget *widget, unsigned button = 1);
 void clickNow(GtkWidget *widget, unsigned button = 1);
 void pressKey(unsigned long key, bool control = false);
@@ -50,10 +51,10 @@ GtkWidget *dialogButton(GtkWidget *dialog, gint response);
 
 // Answers the next modal dialog from inside its own loop: polls for it, then calls the action with it.
 // The action returns true once it has done its work (it may be called again while it returns false,
-// e.g. to wait for a file chooser to load a folder). A dialog that never shows up fails the test and
-// stops waiting; a dialog still open after the timeout is answered with GTK_RESPONSE_DELETE_EVENT so a
-// broken test cannot hang.
-void answerDialog(std::function<bool(GtkWidget *dialog)> action, int timeoutMs = 5000);
+// e.g. to wait for a file chooser to load a folder). A dialog that never shows up fails the test; one
+// still open at the timeout (unanswered, or open although answered) fails it too and is closed with
+// GTK_RESPONSE_DELETE_EVENT, so a broken test cannot hang.
+void answerDialog(std::function<bool(GtkWidget *dialog)> action, int timeoutMs = 10000);
 // Whether the last answerDialog found its dialog and finished its action.
 bool dialogAnswered();
 

@@ -339,6 +339,7 @@ TEST_F(Loop, small_window_is_shown_used_and_closed) {
         },
         &session);
     Toolkit::main();
+    g_source_remove_by_user_data(&session);
 
     EXPECT_TRUE(form.closed);
     EXPECT_FALSE(form.visible());
