@@ -120,6 +120,27 @@ sparse = pair("sparse", 256 * MiB)
 dense = pair("dense", 64 * MiB, others=False)
 print("\n(peak RSS counts the pages of mapped files: qpt maps its inputs and output instead of reading them)")
 
+def heap_peak(command):
+    """Peak heap bytes of a run under valgrind's massif."""
+    out = path("massif.out")
+    subprocess.check_call(["valgrind", "--tool=massif", "--massif-out-file=" + out] + command,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return max(int(line.split("=")[1]) for line in open(out) if line.startswith("mem_heap_B="))
+
+if subprocess.call(["sh", "-c", "command -v valgrind"], stdout=subprocess.DEVNULL) == 0:
+    print("\nheap peak (valgrind massif) on prefixes of the sparse pair: the same for any file size")
+    for mib in (1, 32):
+        for name in ("sparse.src", "sparse.tgt"):
+            with open(path(name), "rb") as f, open(path("%s.%d" % (name, mib)), "wb") as g:
+                g.write(f.read(mib * MiB))
+        a, b, p, o = (path(x) for x in ("sparse.src.%d" % mib, "sparse.tgt.%d" % mib, "small.qpt", "small.out"))
+        for stale in (p, o):
+            if os.path.exists(stale):
+                os.unlink(stale)
+        made = heap_peak([qpt, "create", a, b, p])
+        applied = heap_peak([qpt, "apply", p, a, o])
+        print("  %2d MiB: qpt create %d bytes, qpt apply %d bytes" % (mib, made, applied))
+
 print("\nratios")
 good = True
 good &= verdict("sparse: qpt create time / cmp -l time", sparse["qpt create"] / sparse["cmp -l"], 1.0, False)
