@@ -27,6 +27,9 @@ const uint32_t smallest_patch = 18;
 // stretch has just brought into the cache are checksummed while they are still there.
 const uint32_t chunk = 64 * 1024;
 
+// Hunks whose skip and run are both shorter than this are handled a byte at a time.
+const uint32_t short_hunk = 32;
+
 // The creator compares a file that has ended against these.
 alignas(64) const uint8_t zeros[chunk] = {};
 
@@ -183,6 +186,13 @@ void qpt::fold() {
     }
 }
 
+// Folding a chunk's worth at a time keeps the checksummed bytes in the cache without paying for a call
+// per hunk when hunks are short.
+void qpt::fold_when_due() {
+    if (target_offset - target_folded >= chunk || patch_offset - patch_folded >= chunk)
+        fold();
+}
+
 void qpt::report(uint64_t from, uint64_t to) {
     if (!progress)
         return;
@@ -204,7 +214,7 @@ void qpt::copy(uint64_t count) {
             std::memset(target_data + zeroed, 0, written - zeroed);
         source_offset = uint32_t(smaller(to, source_size));
         target_offset = to;
-        fold();
+        fold_when_due();
         report(from, to);
         count -= step;
     }
@@ -227,7 +237,7 @@ void qpt::exclusive_or(uint32_t count) {
         patch_offset += step;
         source_offset = uint32_t(smaller(to, source_size));
         target_offset = to;
-        fold();
+        fold_when_due();
         report(from, to);
         count -= step;
     }
@@ -296,7 +306,36 @@ qpt::result qpt::apply(const uint8_t *patchData, uint32_t patchSize, const uint8
     // A well-formed patch ends its last run at the latest with the zero just past both files.
     position_limit = larger(recorded_source, recorded_target) + uint64_t(1);
 
-    while (patch_offset < patch_size - trailer_size) {
+    // Where both files have bytes and the patch goes on well past a hunk, a short hunk needs none of
+    // the checks at the files' or the patch's ends: it is done here a byte at a time, in line.
+    const uint64_t both = smaller(source_size, target_size);
+    const uint32_t hunks_end = patch_size - trailer_size;
+    while (patch_offset < hunks_end) {
+        if (patch_offset + short_hunk < hunks_end && target_offset + 2 * short_hunk < both) {
+            const uint8_t *hunk = patch_data + patch_offset;
+            uint32_t skip = hunk[0] & 0x7F, used = 1;
+            if (!(hunk[0] & 0x80))
+                skip = short_hunk; // a number of two bytes or more: not short
+            uint32_t length = 0;
+            while (length < short_hunk && hunk[used + length] != 0)
+                length++;
+            if (skip < short_hunk && length < short_hunk) {
+                uint64_t from = target_offset;
+                const uint8_t *source = source_data + from;
+                uint8_t *target = target_data + from;
+                for (uint32_t i = 0; i < skip; i++)
+                    target[i] = source[i];
+                const uint8_t *bytes = hunk + used;
+                for (uint32_t i = 0; i <= length; i++)
+                    target[skip + i] = uint8_t(bytes[i] ^ source[skip + i]);
+                patch_offset += used + length + 1;
+                target_offset = from + skip + length + 1;
+                source_offset = uint32_t(target_offset);
+                fold_when_due();
+                report(from, target_offset);
+                continue;
+            }
+        }
         uint32_t skip;
         if (!read_number(skip) || target_offset + skip > position_limit)
             return result::patch_invalid;
@@ -412,14 +451,40 @@ void qpt::scan(uint64_t from, uint64_t to, const uint8_t *source, const uint8_t 
     uint32_t size = uint32_t(to - from), i = 0;
     while (i < size) {
         if (!running) {
-            i += first_difference(source + i, target + i, size - i);
+            // Differences close together are common; the search is for the rest.
+            if (source[i] == target[i])
+                i += first_difference(source + i, target + i, size - i);
             if (i == size)
                 break;
-            put_number(uint32_t(from + i - last));
+            uint32_t skip = uint32_t(from + i - last);
+            if (skip < 128 && staged < sizeof staging)
+                staging[staged++] = uint8_t(skip | 0x80);
+            else
+                put_number(skip);
             running = true;
         }
-        if (staged == sizeof staging)
+        if (staged + short_hunk > sizeof staging)
             flush_patch();
+        // A short run is copied a byte at a time, in line.
+        if (i + short_hunk <= size) {
+            uint32_t k = 0;
+            uint8_t x;
+            do {
+                x = uint8_t(source[i + k] ^ target[i + k]);
+                staging[staged + k++] = x;
+            } while (x != 0 && k < short_hunk);
+            staged += k;
+            i += k;
+            if (x == 0) {
+                running = false;
+                last = from + i;
+                continue;
+            }
+            if (i == size)
+                break;
+            if (staged == sizeof staging)
+                flush_patch();
+        }
         uint32_t room = uint32_t(smaller(size - i, sizeof staging - staged));
         uint32_t differing = exclusive_or_until_equal(source + i, target + i, room, staging + staged);
         if (differing < room) {

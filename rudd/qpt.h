@@ -65,6 +65,7 @@ private:
     bool run(uint64_t room);
     void report(uint64_t from, uint64_t to);
     void fold();
+    void fold_when_due();
     void put(const uint8_t *bytes, uint32_t count);
     void put_number(uint32_t value);
     void put_checksum(uint32_t value);

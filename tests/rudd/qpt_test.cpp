@@ -593,3 +593,24 @@ TEST_F(Folder, large_stretches_cross_chunk_boundaries) {
         ASSERT_EQ(run_fast(patch, *input, capacity), run_reference(patch, *input, capacity));
     }
 }
+
+TEST_F(Folder, hunks_of_every_short_shape_match_the_reference) {
+    // Skips and runs around the length where the engine stops handling a hunk a byte at a time.
+    pair_maker maker(77);
+    for (uint32_t skip : {0u, 1u, 30u, 31u, 32u, 33u, 127u, 128u}) {
+        for (uint32_t run : {1u, 2u, 30u, 31u, 32u, 33u, 70u}) {
+            bytes source = maker.noise(3000), target = source;
+            for (uint32_t p = skip; p + run < source.size(); p += skip + run + 1) {
+                for (uint32_t i = 0; i < run; i++)
+                    target[p + i] = uint8_t(source[p + i] ^ (1 + maker.below(255)));
+            }
+            SCOPED_TRACE("skip " + std::to_string(skip) + ", run " + std::to_string(run));
+            reference::calls fast_calls, model_calls;
+            bytes patch = create(source, target, &fast_calls);
+            ASSERT_EQ(patch, reference_patch(source, target, &model_calls));
+            ASSERT_EQ(fast_calls, model_calls);
+            ASSERT_EQ(run_fast(patch, source, 3000), run_reference(patch, source, 3000));
+            ASSERT_EQ(run_fast(patch, target, 3000), run_reference(patch, target, 3000));
+        }
+    }
+}
