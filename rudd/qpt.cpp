@@ -311,7 +311,7 @@ qpt::result qpt::apply(const uint8_t *patchData, uint32_t patchSize, const uint8
     const uint64_t both = smaller(source_size, target_size);
     const uint32_t hunks_end = patch_size - trailer_size;
     while (patch_offset < hunks_end) {
-        if (patch_offset + short_hunk < hunks_end && target_offset + 2 * short_hunk < both) {
+        if (uint64_t(patch_offset) + short_hunk < hunks_end && target_offset + 2 * short_hunk < both) {
             const uint8_t *hunk = patch_data + patch_offset;
             uint32_t skip = hunk[0] & 0x7F, used = 1;
             if (!(hunk[0] & 0x80))
@@ -348,21 +348,21 @@ qpt::result qpt::apply(const uint8_t *patchData, uint32_t patchSize, const uint8
     if (target_offset < target_size)
         copy(target_size - target_offset);
 
-    uint32_t recordedSourceChecksum = parse_trailer_value(patch_data, patch_size, patch_offset);
-    uint32_t recordedTargetChecksum = parse_trailer_value(patch_data, patch_size, patch_offset);
+    uint32_t recorded_source_checksum = parse_trailer_value(patch_data, patch_size, patch_offset);
+    uint32_t recorded_target_checksum = parse_trailer_value(patch_data, patch_size, patch_offset);
     fold();
-    uint32_t patchChecksum = ~patch_checksum, sourceChecksum = ~source_checksum, targetChecksum = ~target_checksum;
-    uint32_t recordedPatchChecksum = parse_trailer_value(patch_data, patch_size, patch_offset);
+    uint32_t final_patch = ~patch_checksum, final_source = ~source_checksum, final_target = ~target_checksum;
+    uint32_t recorded_patch_checksum = parse_trailer_value(patch_data, patch_size, patch_offset);
 
-    if (patchChecksum != recordedPatchChecksum)
+    if (final_patch != recorded_patch_checksum)
         return result::patch_invalid;
-    if (recordedSourceChecksum == sourceChecksum && source_size == recorded_source) {
-        bool good = recordedTargetChecksum == targetChecksum && recorded_target == target_size;
+    if (recorded_source_checksum == final_source && source_size == recorded_source) {
+        bool good = recorded_target_checksum == final_target && recorded_target == target_size;
         return good ? result::success : result::target_invalid;
     }
-    if (recordedTargetChecksum != sourceChecksum || source_size != recorded_target)
+    if (recorded_target_checksum != final_source || source_size != recorded_target)
         return result::source_invalid;
-    bool good = recordedSourceChecksum == targetChecksum && recorded_source == target_size;
+    bool good = recorded_source_checksum == final_target && recorded_source == target_size;
     return good ? result::success : result::target_invalid;
 }
 
