@@ -104,8 +104,6 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
         return warning("Cannot open target file for writing");
     outputFile.seek(outputSize);
     bool prepared = outputFile.close();
-    // The patched file keeps the permission bits of the file it replaces: an executable stays one.
-    prepared = prepared && chmod(output, targetInfo.permissions) == 0;
 
     filemap outputMap;
     bool patched = false;
@@ -121,6 +119,9 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
     outputMap.close();
     patch.close();
     target.close();
+    // The patched file keeps the permission bits of the file it replaces: an executable stays one. Set
+    // last, so that a read-only target does not make its own output unwritable.
+    patched = patched && chmod(output, targetInfo.permissions) == 0;
     if (!patched) {
         unlink(output);
         return warning(patchingFailed);

@@ -325,6 +325,22 @@ void applySucceeds(Driver &driver) {
     EXPECT_EQ(0751u, folder.permissions("game.sfc"));
 }
 
+void applyReadOnlyTarget(Driver &driver) {
+    // An ordinary user patches a read-only file in a folder of their own; it stays read-only.
+    GameFolder folder;
+    folder.write("game.sfc", oldData, 0444);
+    chmod(folder.root.c_str(), 0777);
+    Seen seen;
+    {
+        Unprivileged user;
+        seen = driver.run(Operation::Apply, folder / "game.qpt", folder / "game.sfc");
+    }
+    expectOutcome(seen, Kind::Information, "Patching was successful!\nBackup file name: game.bak");
+    EXPECT_TRUE(folder.read("game.sfc") == newData());
+    EXPECT_EQ(0444u, folder.permissions("game.sfc"));
+    EXPECT_EQ((std::vector<std::string>{"game.bak", "game.qpt", "game.sfc"}), folder.names());
+}
+
 void applyBackwardsWithCapitalExtension(Driver &driver) {
     // One patch turns either file into the other; ".QPT" passes the extension check.
     Folder folder;
@@ -672,6 +688,7 @@ const std::vector<Scenario> &scenarios() {
         {"applyPatchTooLarge", Operation::Apply, applyPatchTooLarge, false},
         {"applyTargetTooLarge", Operation::Apply, applyTargetTooLarge, false},
         {"applySucceeds", Operation::Apply, applySucceeds, false},
+        {"applyReadOnlyTarget", Operation::Apply, applyReadOnlyTarget, false},
         {"applyBackwardsWithCapitalExtension", Operation::Apply, applyBackwardsWithCapitalExtension, false},
         {"applyNamesWithoutExtension", Operation::Apply, applyNamesWithoutExtension, false},
         {"applyToEmptyOutput", Operation::Apply, applyToEmptyOutput, false},
