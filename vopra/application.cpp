@@ -8,9 +8,12 @@ using rudd::string;
 using tamber::Toolkit;
 
 static void report(Application &window, const vopra::Outcome &outcome) {
-    if (outcome.kind == vopra::Outcome::Kind::Information)
+    if (outcome.kind == vopra::Outcome::Kind::Information) {
+        // The engine's last report comes up to 255 positions before the end, which the whole-percent rule
+        // shows as 99: a finished run shows a full bar behind its message.
+        window.progressBar.setPosition(100);
         Toolkit::information(window, outcome.message, Toolkit::DialogButtons::Ok);
-    else
+    } else
         Toolkit::warning(window, outcome.message, Toolkit::DialogButtons::Ok);
 }
 
