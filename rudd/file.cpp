@@ -196,6 +196,14 @@ bool file::read(uint8_t &byte) {
     return true;
 }
 
+// Forgets the cached page, which must be clean. A page read in before a zero fill holds, past the old
+// end, bytes that were never read (left from an earlier page); once the fill has put zeros there on
+// disk, a later write into that page would otherwise write those stale bytes back over the zeros.
+void file::drop_page() {
+    buffer_offset = -1;
+    buffer_dirty = false;
+}
+
 // Grows the file from file_size to offset with zero bytes. The result on disk is what writing the
 // zeros one by one would give, but the space is reserved in one call; where the file system cannot
 // do that, zero pages are written instead. Either way no sparse hole is left.
@@ -205,6 +213,8 @@ bool file::extend(uint32_t offset) {
     int status = posix_fallocate(fd, start, length);
     if (status == 0)
         return true;
+    // The caller's message can then name the cause (a full disk, a file size limit).
+    errno = status;
     if (status != EOPNOTSUPP && status != ENOSYS && status != EINVAL && status != ENODEV && status != ESPIPE)
         return false;
     static const uint8_t zeros[16 * page_size] = {};
@@ -225,10 +235,11 @@ void file::seek(uint32_t offset) {
     if (!fp)
         return;
     flush();
+    if (offset > file_size && file_mode == mode::read)
+        offset = file_size;
     if (offset > file_size) {
-        if (file_mode == mode::read) {
-            offset = file_size;
-        } else if (extend(offset)) {
+        drop_page();
+        if (extend(offset)) {
             file_size = offset;
         } else {
             // Take back whatever part of the extension was made, so the size on disk stays the known one.

@@ -54,6 +54,7 @@ public:
 private:
     void flush();
     void synchronize();
+    void drop_page();
     bool extend(uint32_t offset);
     bool page_io(bool writing, uint32_t count);
 

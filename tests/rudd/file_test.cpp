@@ -198,6 +198,40 @@ TEST_F(files, seek_past_the_end_fills_allocated_zeros_like_byte_writes) {
     EXPECT_EQ(size_on_disk(path("inside.bin")), 10000);
 }
 
+// A page read back in write mode holds, past the file's end, bytes left from another page; a zero fill
+// past that end followed by a write into the same page must still leave zeros there.
+TEST_F(files, zero_fill_after_reading_a_partial_page_back_leaves_zeros) {
+    for (uint32_t target : {8192u + 1000u, 8192u + 4096u, 8192u + 5000u}) {
+        std::string bulk = path("bulk.bin"), bytes = path("bytes.bin");
+        file a, b;
+        ASSERT_TRUE(a.open(bulk.c_str(), file::mode::write));
+        ASSERT_TRUE(b.open(bytes.c_str(), file::mode::write));
+        // Two full pages of 0xBB, then 100 bytes into the third page: its unread tail keeps 0xBB.
+        for (file *f : {&a, &b}) {
+            for (uint32_t i = 0; i < 8192 + 100; i++)
+                f->write(0xBB);
+            f->seek(8192 + 50);
+            uint8_t byte = 0;
+            ASSERT_TRUE(f->read(byte));
+            EXPECT_EQ(byte, 0xBB);
+        }
+        a.seek(target);
+        seek_by_bytes(b, target);
+        a.write(0x11);
+        b.write(0x11);
+        a.seek(8192 + 500);
+        b.seek(8192 + 500);
+        a.write(0x22);
+        b.write(0x22);
+        EXPECT_TRUE(a.close());
+        EXPECT_TRUE(b.close());
+        std::vector<uint8_t> expected = contents(bytes);
+        ASSERT_EQ(expected.size(), target + 1u);
+        EXPECT_EQ(expected[8192 + 100], 0);
+        EXPECT_EQ(contents(bulk), expected) << "seek " << target;
+    }
+}
+
 TEST_F(files, write_errors_are_reported_by_close) {
     ASSERT_EQ(access("/dev/full", W_OK), 0) << "/dev/full is needed to show a full disk";
     file f;
