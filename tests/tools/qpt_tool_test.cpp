@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -260,6 +261,42 @@ TEST_F(Tool, failed_apply_leaves_the_files_as_they_were) {
     EXPECT_EQ(foreign.status, 1);
     EXPECT_EQ(foreign.err, "qpt: 'old.bin' is not a QPT patch\n");
     EXPECT_EQ(listing(), before);
+}
+
+// A file size limit stands in for a full disk: the run must fail with its cause, not be killed by the
+// limit's signal with a partial file left behind, and an existing output must stay as it was.
+TEST_F(Tool, file_size_limit_fails_cleanly) {
+    bytes source(200000), target(200000);
+    for (size_t i = 0; i < source.size(); i++) {
+        source[i] = uint8_t(i * 13 + i / 300);
+        target[i] = uint8_t(i * 29 + 5);
+    }
+    write("a.bin", source);
+    write("b.bin", target);
+    ASSERT_EQ(run({"create", "a.bin", "b.bin", "full.qpt"}).status, 0);
+    write("keep.qpt", {'k'});
+    write("keep.out", {'k'});
+    names before = listing();
+
+    rlimit previous;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    rlimit small = previous;
+    small.rlim_cur = 64 * 1024; // inherited by the spawned run
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    run_result created = run({"create", "a.bin", "b.bin", "keep.qpt"});
+    run_result applied = run({"apply", "full.qpt", "a.bin", "keep.out"});
+    run_result fresh = run({"apply", "full.qpt", "b.bin", "new.out"});
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &previous), 0);
+
+    EXPECT_EQ(created.status, 1);
+    EXPECT_EQ(created.err, "qpt: cannot write 'keep.qpt': File too large\n");
+    EXPECT_EQ(applied.status, 1);
+    EXPECT_EQ(applied.err, "qpt: cannot write 'keep.out': File too large\n");
+    EXPECT_EQ(fresh.status, 1);
+    EXPECT_EQ(fresh.err, "qpt: cannot write 'new.out': File too large\n");
+    EXPECT_EQ(listing(), before);
+    EXPECT_EQ(text(path("keep.qpt")), "k");
+    EXPECT_EQ(text(path("keep.out")), "k");
 }
 
 TEST_F(Tool, refuses_inputs_and_outputs_it_cannot_use) {

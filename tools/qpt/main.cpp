@@ -82,6 +82,9 @@ void interrupted(int signal) {
 void watch_interruptions() {
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
         std::signal(signal, interrupted);
+    // Past a file size limit a write then fails with EFBIG, which is reported and cleaned up like a
+    // full disk, instead of the signal killing the run with its partial file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 void forget_pending() {
