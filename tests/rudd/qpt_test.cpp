@@ -614,3 +614,75 @@ TEST_F(Folder, hunks_of_every_short_shape_match_the_reference) {
         }
     }
 }
+
+namespace {
+
+// A number written in count bytes (6 or more) that a reader, taking the low 32 bits of its 64-bit sum,
+// reads as value: the bytes from the sixth on only add multiples of 2^32.
+bytes long_number(uint32_t value, uint32_t count, uint8_t filler) {
+    uint64_t base = 0, shift = 1;
+    for (uint32_t i = 1; i < count; i++) {
+        shift *= 128;
+        base += shift;
+    }
+    uint32_t rest = uint32_t(value - uint32_t(base));
+    bytes code(count, uint8_t(filler & 0x7F));
+    for (int i = 0; i < 4; i++) {
+        code[i] = uint8_t(rest & 0x7F);
+        rest >>= 7;
+    }
+    code[4] = uint8_t(rest); // below 16: 2^28 times it reaches every value modulo 2^32
+    code[count - 1] |= 0x80;
+    return code;
+}
+
+// The same patch with every number (sizes and skips) rewritten long.
+bytes lengthen_numbers(const bytes &patch, std::mt19937 &random) {
+    size_t offset = 4;
+    auto number = [&](bytes &out) {
+        uint64_t sum = 0, shift = 1;
+        for (;;) {
+            uint8_t b = patch[offset++];
+            sum += (b & 0x7F) * shift;
+            if (b & 0x80)
+                break;
+            shift *= 128;
+            sum += shift;
+        }
+        bytes code = long_number(uint32_t(sum), 6 + uint32_t(random() % 7), uint8_t(random()));
+        out.insert(out.end(), code.begin(), code.end());
+    };
+    bytes out(patch.begin(), patch.begin() + 4);
+    number(out);
+    number(out);
+    while (offset < patch.size() - 12) {
+        number(out);
+        do
+            out.push_back(patch[offset]);
+        while (patch[offset++] != 0);
+    }
+    out.insert(out.end(), patch.end() - 12, patch.end());
+    reseal(out);
+    return out;
+}
+
+} // namespace
+
+TEST_F(Folder, long_numbers_count_their_low_32_bits) {
+    EXPECT_EQ(hex(long_number(4294967295u, 5, 0)), "7F 7E 7E 7E 8E");
+    pair_maker maker(4321);
+    std::mt19937 random(11);
+    for (int round = 0; round < 200; round++) {
+        auto [source, target] = round % 4 == 3 ? maker.skips() : maker.make();
+        SCOPED_TRACE("round " + std::to_string(round));
+        bytes patch = lengthen_numbers(reference_patch(source, target), random);
+        for (const bytes *input : {&source, &target}) {
+            const bytes &output = input == &source ? target : source;
+            uint32_t exact = uint32_t(output.size());
+            outcome fast = run_fast(patch, *input, exact), model = run_reference(patch, *input, exact);
+            ASSERT_EQ(fast, model) << hex(patch);
+            ASSERT_EQ(fast.code, unsigned(qpt::result::success));
+            EXPECT_EQ(bytes(fast.buffer.begin(), fast.buffer.begin() + exact), output);
+        }
+    }
+}
