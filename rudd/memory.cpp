@@ -5,7 +5,7 @@
 
 namespace rudd {
 
-[[noreturn]] static void out_of_memory(std::size_t bytes) {
+[[noreturn]] void out_of_memory(std::size_t bytes) {
     std::fprintf(stderr, "out of memory: could not allocate %zu bytes\n", bytes);
     std::abort();
 }

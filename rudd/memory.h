@@ -8,5 +8,7 @@ namespace rudd {
 // stderr instead of a null dereference somewhere later. Text buffers and arrays use these; objects use new.
 void *allocate(std::size_t bytes);
 void *reallocate(void *block, std::size_t bytes);
+// Ends the program with that line; also for a request that cannot even be expressed (a text past 4 GiB).
+[[noreturn]] void out_of_memory(std::size_t bytes);
 
 } // namespace rudd

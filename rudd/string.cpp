@@ -10,6 +10,14 @@ namespace rudd {
 
 static const uint32_t initial_capacity = 64;
 
+// Capacities are 32-bit: a text longer than that cannot be held, and a wrapped count would let the
+// copy that follows run past a small buffer.
+static uint32_t capacity_for(std::size_t count) {
+    if (count > UINT32_MAX)
+        out_of_memory(count + 1);
+    return uint32_t(count);
+}
+
 string::string() : data(static_cast<char *>(allocate(initial_capacity + 1))), size(initial_capacity) {
     data[0] = 0;
 }
@@ -47,7 +55,7 @@ string &string::assign(const char *text) {
     if (text == data)
         return *this;
     std::size_t count = std::strlen(text);
-    reserve(uint32_t(count));
+    reserve(capacity_for(count));
     std::memmove(data, text, count + 1);
     return *this;
 }
@@ -58,7 +66,7 @@ string &string::append(const char *text) {
     // The text may live inside this very buffer, which reserve may move.
     bool own = text >= data && text <= data + size;
     std::size_t at = own ? std::size_t(text - data) : 0;
-    reserve(uint32_t(current + count));
+    reserve(capacity_for(current + count));
     if (own)
         text = data + at;
     std::memmove(data + current, text, count);
@@ -120,6 +128,9 @@ void string_list::reset() {
 }
 
 string &string_list::operator[](uint32_t index) {
+    // A count of 2^32 elements cannot be held; index + 1 would wrap to an empty list.
+    if (index == UINT32_MAX)
+        out_of_memory((std::size_t(index) + 1) * sizeof(string));
     if (index >= objectsize)
         resize(index + 1);
     return pool[index];
@@ -135,7 +146,7 @@ void string_list::split(const char *separator, const char *text) {
         const char *end = step ? std::strstr(start, separator) : nullptr;
         std::size_t count = end ? std::size_t(end - start) : std::strlen(start);
         string &piece = (*this)[pieces++];
-        piece.reserve(uint32_t(count));
+        piece.reserve(capacity_for(count));
         char *out = &piece[0];
         std::memcpy(out, start, count);
         out[count] = 0;

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
 using rudd::string;
@@ -152,6 +155,48 @@ TEST(path_helpers, examples) {
     EXPECT_STREQ(rudd::decimal(0).text(), "0");
     EXPECT_STREQ(rudd::decimal(10).text(), "10");
     EXPECT_STREQ(rudd::decimal(4294967295u).text(), "4294967295");
+}
+
+// A text past 4 GiB, made of one 2 MiB block of 'a' mapped again and again and then a zero page, so
+// it costs address space, not memory. Null where the system will not map it.
+static const char *text_past_4_gib() {
+    const size_t block = size_t(2) << 20, blocks = (size_t(4) << 30) / block + 1, page = 4096;
+    int fd = memfd_create("text", 0);
+    if (fd < 0 || ftruncate(fd, off_t(block)) != 0)
+        return nullptr;
+    std::string as(block, 'a');
+    if (pwrite(fd, as.data(), block, 0) != ssize_t(block))
+        return nullptr;
+    char *room = static_cast<char *>(mmap(nullptr, blocks * block + page, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    if (room == MAP_FAILED)
+        return nullptr;
+    for (size_t i = 0; i < blocks; i++) {
+        if (mmap(room + i * block, block, PROT_READ, MAP_SHARED | MAP_FIXED, fd, 0) == MAP_FAILED)
+            return nullptr;
+    }
+    if (mmap(room + blocks * block, page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED)
+        return nullptr;
+    close(fd);
+    return room;
+}
+
+TEST(string, lengths_past_32_bits_end_with_a_message_instead_of_wrapping) {
+    const char *huge = text_past_4_gib();
+    ASSERT_NE(huge, nullptr);
+    // A wrapped length would reserve a small buffer and copy 4 GiB into it.
+    EXPECT_DEATH(
+        {
+            string s;
+            s.append(huge);
+        },
+        "out of memory");
+    // Index 2^32 - 1 would need 2^32 elements; index + 1 must not wrap to an empty list.
+    EXPECT_DEATH(
+        {
+            rudd::string_list list;
+            list[UINT32_MAX] = "x";
+        },
+        "out of memory");
 }
 
 TEST(memory, failed_allocation_ends_with_a_message) {
