@@ -47,13 +47,14 @@ protected:
     std::string path(const std::string &name) const { return folder + "/files/" + name; }
 
     // Runs qpt in the files folder with the arguments; stdout and stderr go to files outside it.
-    run_result run(std::vector<std::string> arguments) {
+    // stdout may go to a device instead (never read back).
+    run_result run(std::vector<std::string> arguments, const std::string &out_name = "") {
         arguments.insert(arguments.begin(), qpt);
         std::vector<char *> argv;
         for (auto &a : arguments)
             argv.push_back(&a[0]);
         argv.push_back(nullptr);
-        std::string out = folder + "/stdout", err = folder + "/stderr";
+        std::string out = out_name.empty() ? folder + "/stdout" : out_name, err = folder + "/stderr";
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -72,7 +73,8 @@ protected:
         int status;
         waitpid(pid, &status, 0);
         r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.out = text(out);
+        if (out_name.empty())
+            r.out = text(out);
         r.err = text(err);
         return r;
     }
@@ -296,6 +298,9 @@ TEST_F(Tool, file_size_limit_fails_cleanly) {
     EXPECT_EQ(fresh.err, "qpt: cannot write 'new.out': File too large\n");
     EXPECT_EQ(listing(), before);
     EXPECT_EQ(text(path("keep.qpt")), "k");
+    run_result info = run({"info", "full.qpt"}, "/dev/full");
+    EXPECT_EQ(info.status, 1);
+    EXPECT_EQ(info.err, "qpt: write error: No space left on device\n");
     EXPECT_EQ(text(path("keep.out")), "k");
 }
 
@@ -358,6 +363,13 @@ TEST_F(Tool, usage_in_the_manner_of_common_tools) {
     run_result version = run({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "qpt (vopra) 0.4\n");
+    // What cannot be written to stdout is a failure, not a silent success.
+    ASSERT_EQ(access("/dev/full", W_OK), 0) << "/dev/full is needed to show a full disk";
+    for (auto arguments : {std::vector<std::string>{"--help"}, std::vector<std::string>{"--version"}}) {
+        run_result full = run(arguments, "/dev/full");
+        EXPECT_EQ(full.status, 1) << arguments[0];
+        EXPECT_EQ(full.err, "qpt: write error: No space left on device\n") << arguments[0];
+    }
     // An operand that looks like an option follows "--".
     make_pair();
     ASSERT_EQ(rename(path("old.bin").c_str(), path("-old").c_str()), 0);

@@ -440,9 +440,17 @@ int describe_patch(int count, char **operands) {
     return status_failure;
 }
 
-} // namespace
+// What is printed on stdout is the result of info, --help and --version: when it cannot all be
+// written (a full disk, a closed stdout), the run has failed, as with the common tools.
+int finish_output(int status) {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    say("write error: %s", errno ? std::strerror(errno) : "output failed");
+    return status_failure;
+}
 
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
     // Operands may follow "--"; an operand that starts with '-' needs it.
     char *operands[8];
     int count = 0;
@@ -481,4 +489,10 @@ int main(int argc, char **argv) {
         return describe_patch(count - 1, operands + 1);
     say("unknown command '%s' (try 'qpt --help')", command);
     return status_usage;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    return finish_output(run(argc, argv));
 }
