@@ -101,7 +101,9 @@ class Vopra:
         event = protocol.event.ClientMessage(window=window, client_type=protocols,
                                              data=(32, [delete, X.CurrentTime, 0, 0, 0]))
         window.send_event(event)
-        d.flush()
+        # A round trip, not only a flush: a request written just before the connection is dropped can
+        # be lost with it on a loaded machine, and the program would never hear the close request.
+        d.sync()
         d.close()
 
     def finish(self):
