@@ -232,6 +232,64 @@ TEST_F(files, zero_fill_after_reading_a_partial_page_back_leaves_zeros) {
     }
 }
 
+// Random mixes of bulk writes, single bytes, reads and seeks (back into cached pages, onto page edges and
+// past the end) give the same file as the same operations done a byte at a time.
+TEST_F(files, mixed_operations_match_byte_at_a_time) {
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    const uint32_t edges[] = {0, 1, 4095, 4096, 4097, 8191, 8192, 8193, 12288};
+    for (int round = 0; round < 80; round++) {
+        std::string bulk = path("bulk.bin"), bytes = path("bytes.bin");
+        file a, b;
+        ASSERT_TRUE(a.open(bulk.c_str(), file::mode::write));
+        ASSERT_TRUE(b.open(bytes.c_str(), file::mode::write));
+        std::vector<uint8_t> data;
+        for (int step = 0; step < 30; step++) {
+            switch (next(4)) {
+            case 0: { // a seek: an edge, somewhere inside, or past the end
+                uint32_t to = next(2) ? edges[next(9)] : next(a.size() + 6000);
+                a.seek(to);
+                seek_by_bytes(b, to);
+                break;
+            }
+            case 1: { // a bulk write of a length around a page
+                uint32_t count = next(2) ? edges[next(9)] + next(3) : next(10000);
+                data.resize(count);
+                for (auto &byte : data)
+                    byte = uint8_t(next(256));
+                a.write(data.data(), count);
+                for (uint8_t byte : data)
+                    b.write(byte);
+                break;
+            }
+            case 2: { // a few single bytes
+                for (uint32_t i = next(5); i > 0; i--) {
+                    uint8_t byte = uint8_t(next(256));
+                    a.write(byte);
+                    b.write(byte);
+                }
+                break;
+            }
+            default: { // reading back caches a clean page
+                uint8_t x = 0, y = 0;
+                bool got = a.read(x);
+                ASSERT_EQ(got, b.read(y));
+                EXPECT_EQ(x, y);
+                break;
+            }
+            }
+            ASSERT_EQ(a.size(), b.size()) << "round " << round << " step " << step;
+            ASSERT_EQ(a.offset(), b.offset()) << "round " << round << " step " << step;
+        }
+        EXPECT_TRUE(a.close());
+        EXPECT_TRUE(b.close());
+        ASSERT_EQ(contents(bulk), contents(bytes)) << "round " << round;
+    }
+}
+
 TEST_F(files, write_errors_are_reported_by_close) {
     ASSERT_EQ(access("/dev/full", W_OK), 0) << "/dev/full is needed to show a full disk";
     file f;
