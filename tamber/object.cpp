@@ -19,11 +19,16 @@ void Object::reserved() {}
 
 Widget::Widget() {}
 
+// A control whose create() made no GTK widget (a slider shorter than two positions) has nothing to act on:
+// its operations do nothing rather than hand GTK a null widget.
+
 bool Widget::visible() {
-    return gtk_widget_get_visible(state->widget);
+    return state->widget && gtk_widget_get_visible(state->widget);
 }
 
 void Widget::setVisible(bool visible) {
+    if (!state->widget)
+        return;
     if (visible)
         gtk_widget_show(state->widget);
     else
@@ -31,22 +36,26 @@ void Widget::setVisible(bool visible) {
 }
 
 bool Widget::enabled() {
-    return gtk_widget_get_sensitive(state->widget);
+    return state->widget && gtk_widget_get_sensitive(state->widget);
 }
 
 void Widget::setEnabled(bool enabled) {
-    gtk_widget_set_sensitive(state->widget, enabled);
+    if (state->widget)
+        gtk_widget_set_sensitive(state->widget, enabled);
 }
 
 void Widget::setFont(Font &font) {
-    applyFont(state->widget, Internal::description(font));
+    if (state->widget)
+        applyFont(state->widget, Internal::description(font));
 }
 
 bool Widget::focused() {
-    return gtk_widget_is_focus(state->widget);
+    return state->widget && gtk_widget_is_focus(state->widget);
 }
 
 void Widget::setFocused() {
+    if (!state->widget)
+        return;
     if (!gtk_widget_get_visible(state->widget))
         gtk_widget_show(state->widget);
     gtk_widget_grab_focus(state->widget);
@@ -130,6 +139,9 @@ Geometry Window::geometry() {
 }
 
 void Window::setGeometry(int32_t x, int32_t y, int32_t width, int32_t height) {
+    // Like a control's, a window's geometry cannot change before create().
+    if (!state->widget)
+        return;
     gtk_window_move(GTK_WINDOW(state->widget), x, y);
     gtk_widget_set_size_request(state->formContainer, width, height);
 }

@@ -88,6 +88,7 @@ public:
     void create(int32_t x, int32_t y, int32_t width, int32_t height, const rudd::string &text);
     // The window's position and the requested form size (not a measured allocation).
     Geometry geometry();
+    // Moves the window and sets its form size; does nothing before create().
     void setGeometry(int32_t x, int32_t y, int32_t width, int32_t height) override;
     // Only controls created afterwards receive the font; the font must outlive the window's use of it.
     void setDefaultFont(Font &font);

@@ -28,7 +28,7 @@ protected:
     // Waits until the canvas's pixel at (x, y) shows the colour.
     bool shows(GtkWidget *area, int x, int y, uint32_t color) {
         Point origin = support::screenOrigin(area);
-        return support::pumpUntil([&] { return support::screenPixel({origin.x + x, origin.y + y}) == color; }, 2000);
+        return support::pumpUntil([&] { return support::screenPixel({origin.x + x, origin.y + y}) == color; });
     }
 
     tamber::Window window;

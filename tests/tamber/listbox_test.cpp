@@ -147,7 +147,11 @@ TEST_F(Lists, click_on_a_check_box_flips_it_and_reports_its_row) {
     for (const char *row : {"a\t1", "b\t2", "c\t3", "d\t4", "e\t5"})
         list.addItem(row);
     std::vector<unsigned> toggled;
-    list.onToggle = [&](unsigned row) { toggled.push_back(row); };
+    std::vector<bool> seenChecked; // the row's state as the callback sees it: already flipped
+    list.onToggle = [&](unsigned row) {
+        toggled.push_back(row);
+        seenChecked.push_back(list.checked(row));
+    };
     ASSERT_TRUE(support::showWindow(window));
 
     support::clickAt(support::cellCenter(view(list), 3, column(list, 0)));
@@ -160,6 +164,8 @@ TEST_F(Lists, click_on_a_check_box_flips_it_and_reports_its_row) {
     support::clickAt(support::cellCenter(view(list), 3, column(list, 0)));
     ASSERT_TRUE(support::pumpUntil([&] { return toggled.size() == 2; }));
     EXPECT_FALSE(list.checked(3));
+    EXPECT_EQ(toggled, (std::vector<unsigned>{3, 3}));
+    EXPECT_EQ(seenChecked, (std::vector<bool>{true, false}));
 
     list.setChecked(3, true);
     support::pumpFor(30);
@@ -204,10 +210,17 @@ TEST_F(Lists, user_selection_reports_changes_and_every_activation) {
     support::pressKey(XK_Return);
     ASSERT_TRUE(support::pumpUntil([&] { return activations == 2; }));
 
-    // A selection set by the program is not reported, and not remembered as reported either.
+    // A selection set by the program is not reported, and not remembered as reported either: the user
+    // then choosing that row still reports it.
     list.setSelection(0);
     support::pumpFor(30);
     EXPECT_EQ(changes, 3);
+    EXPECT_EQ(*list.selection(), 0u);
+    pastDoubleClickTime();
+    support::clickAt(rowPoint(list, 0));
+    ASSERT_TRUE(support::pumpUntil([&] { return changes == 4; }));
+    EXPECT_EQ(*list.selection(), 0u);
+    EXPECT_EQ(activations, 2);
 }
 
 TEST_F(Lists, reset_empties_the_list_and_the_next_selection_reports) {

@@ -218,6 +218,9 @@ TEST_F(Windows, closing_hides_but_leaves_the_event_loop_running) {
 }
 
 TEST_F(Windows, widget_operations_act_on_the_control) {
+    // A window has no geometry to change before create either (no GTK call on a missing window).
+    window.setGeometry(10, 10, 50, 50);
+    EXPECT_EQ(widgetOf(window), nullptr);
     window.create(0, 0, 200, 100, "Widgets");
     Label label;
     // Before create a control has no parent, so moving it does nothing.

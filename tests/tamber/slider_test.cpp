@@ -3,6 +3,7 @@
 #include "support.h"
 #include "support_more.h"
 
+#include "tamber/font.h"
 #include "tamber/slider.h"
 
 using namespace tamber;
@@ -138,6 +139,20 @@ TEST_F(Sliders, length_below_two_makes_no_scale_and_nothing_breaks) {
     EXPECT_EQ(one.position(), 0u);
     EXPECT_EQ(upright.position(), 0u);
     EXPECT_EQ(changes, 0);
+
+    // The operations every control has find no GTK widget to act on, and none reaches GTK.
+    Font font;
+    font.create("Sans", 10, 0);
+    for (Widget *slider : std::initializer_list<Widget *>{&none, &one, &upright}) {
+        slider->setVisible(true);
+        slider->setVisible(false);
+        EXPECT_FALSE(slider->visible());
+        slider->setEnabled(true);
+        EXPECT_FALSE(slider->enabled());
+        slider->setFont(font);
+        slider->setFocused();
+        EXPECT_FALSE(slider->focused());
+    }
 
     HorizontalSlider two;
     two.create(window, 10, 130, 100, 30, 2);

@@ -17,8 +17,9 @@ namespace support {
 GtkWidget *widgetOf(tamber::Object &object);
 tamber::ObjectState &stateOf(tamber::Object &object);
 
-// Runs the GTK loop until the condition holds or the time is up; answers whether it held.
-bool pumpUntil(const std::function<bool()> &condition, int timeoutMs = 3000);
+// Runs the GTK loop until the condition holds or the time is up; answers whether it held. The time is
+// generous on purpose: it only bounds a failing test, and CI runs these under load and sanitizers.
+bool pumpUntil(const std::function<bool()> &condition, int timeoutMs = 10000);
 // Runs the GTK loop for a while, for "nothing more happens" checks.
 void pumpFor(int milliseconds);
 // Lets the X server and GTK catch up: flushes requests and handles everything that comes back.
