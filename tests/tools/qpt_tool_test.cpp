@@ -308,6 +308,8 @@ TEST_F(Tool, refuses_inputs_and_outputs_it_cannot_use) {
     make_pair();
     ASSERT_EQ(run({"create", "old.bin", "new.bin", "p.qpt"}).status, 0);
     ASSERT_EQ(mkdir(path("folder").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("folder", path("to-folder").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/null", path("to-null").c_str()), 0);
     names before = listing();
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"apply", "p.qpt", "missing.bin", "out"}, "qpt: cannot open 'missing.bin': No such file or directory\n"},
@@ -316,6 +318,8 @@ TEST_F(Tool, refuses_inputs_and_outputs_it_cannot_use) {
         {{"apply", "p.qpt", "old.bin", "old.bin"}, "qpt: 'old.bin' is the same file as 'old.bin'; choose another OUTPUT\n"},
         {{"apply", "p.qpt", "old.bin", "p.qpt"}, "qpt: 'p.qpt' is the same file as 'p.qpt'; choose another OUTPUT\n"},
         {{"apply", "p.qpt", "old.bin", "folder"}, "qpt: 'folder' exists and is not a regular file; it is not replaced\n"},
+        {{"apply", "p.qpt", "old.bin", "to-folder"}, "qpt: 'to-folder' exists and is not a regular file; it is not replaced\n"},
+        {{"create", "old.bin", "new.bin", "to-null"}, "qpt: 'to-null' exists and is not a regular file; it is not replaced\n"},
         {{"create", "p.qpt", "new.bin"}, "qpt: 'p.qpt' is the same file as 'p.qpt'; choose another PATCH\n"},
         {{"create", "old.bin", "new.bin", "no/such/p.qpt"}, "qpt: cannot write 'no/such/p.qpt': No such file or directory\n"},
         {{"apply", "p.qpt", "old.bin", "no/such/out"}, "qpt: cannot write 'no/such/out': No such file or directory\n"},

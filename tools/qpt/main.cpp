@@ -184,8 +184,11 @@ bool same_file(const char *a, const char *b) {
 
 // An existing output is replaced only when it is a regular file and not one of the inputs.
 bool check_output(const char *output, const char *role, const char *first, const char *second) {
-    struct stat info;
-    if (lstat(output, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
+    // A symbolic link is replaced by the new file, unless it leads to something other than a regular
+    // file (a folder, a device): that is refused like the thing itself.
+    struct stat info, target;
+    if (lstat(output, &info) == 0 && !S_ISREG(info.st_mode) &&
+        (!S_ISLNK(info.st_mode) || (stat(output, &target) == 0 && !S_ISREG(target.st_mode)))) {
         say("'%s' exists and is not a regular file; it is not replaced", output);
         return false;
     }
