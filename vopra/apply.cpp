@@ -32,12 +32,14 @@ static bool matchesPatch(const filemap &patch, const filemap &target) {
 }
 
 // Puts the patched output in the target's place and the old target under the backup name. The old
-// target is parked under the temporary name meanwhile, so the backup name is replaced only by the last
-// rename: until then an existing backup survives. Any failed step is undone, so on failure the target
-// path holds the original file again and the output is gone.
-static bool swapIntoPlace(const string &target, const string &output, const string &temporary,
+// target is parked under a free temporary name meanwhile (a file the user keeps under that name is never
+// replaced), so the backup name is replaced only by the last rename: until then an existing backup
+// survives. Any failed step is undone, so on failure the target path holds the original file again and
+// the output is gone.
+static bool swapIntoPlace(const string &target, const string &output, const string &firstTemporary,
                           const string &backup) {
-    if (renameFile(target, temporary) != 0) {
+    string temporary;
+    if (!freshName(firstTemporary, temporary) || renameFile(target, temporary) != 0) {
         unlink(output);
         return false;
     }
@@ -84,6 +86,10 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
     // made for fails here, before any output file exists.
     if (!patchInfo.regular || !targetInfo.regular)
         return warning(patchingFailed);
+    // The backup name must not be the patch's or the target's own file (the target a link to its backup,
+    // say): the last rename of the swap would put the old target over the only copy of that data.
+    if (namesFile(backup, patchInfo) || namesFile(backup, targetInfo))
+        return warning(patchingFailed);
     filemap patch, target;
     if (!patch.open(patchPath, filemap::mode::read) || !target.open(targetPath, filemap::mode::read))
         return warning(patchingFailed);
@@ -113,15 +119,16 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
         uint32_t capacity = outputMap.size();
         qpt::result result =
             engine.apply(patch.data(), patch.size(), target.data(), target.size(), outputMap.data(), capacity);
-        // On disk before the renames, so a crash after the swap cannot leave a target with missing bytes.
-        patched = result == qpt::result::success && outputMap.sync();
+        // The patched file keeps the permission bits of the file it replaces: an executable stays one.
+        // Set once the output is written (the open mapping writes on whatever the bits say), and before
+        // the data and the bits go to disk together, ahead of the renames, so that a crash after the
+        // swap cannot leave a target with missing bytes or the wrong bits.
+        patched = result == qpt::result::success && chmod(output, targetInfo.permissions) == 0 &&
+                  outputMap.sync();
     }
     outputMap.close();
     patch.close();
     target.close();
-    // The patched file keeps the permission bits of the file it replaces: an executable stays one. Set
-    // last, so that a read-only target does not make its own output unwritable.
-    patched = patched && chmod(output, targetInfo.permissions) == 0;
     if (!patched) {
         unlink(output);
         return warning(patchingFailed);

@@ -37,6 +37,10 @@ Outcome createPatch(const string &sourcePath, const string &targetPath, const Pr
     // Folders, devices and FIFOs never reach the engine.
     if (!sourceInfo.regular || !targetInfo.regular)
         return warning(creationFailed);
+    // The patch name must not be the source's or the target's own file (one of them a link to it, say):
+    // the new patch would replace the data it was made from.
+    if (namesFile(patchName, sourceInfo) || namesFile(patchName, targetInfo))
+        return warning(creationFailed);
     filemap source, target;
     if (!source.open(sourcePath, filemap::mode::read) || !target.open(targetPath, filemap::mode::read))
         return warning(creationFailed);

@@ -19,7 +19,14 @@ PathInfo inspectPath(const char *path) {
     info.regular = S_ISREG(status.st_mode);
     info.tooLarge = uint64_t(status.st_size) >= (uint64_t(1) << 32);
     info.permissions = status.st_mode & 0777;
+    info.device = status.st_dev;
+    info.inode = status.st_ino;
     return info;
+}
+
+bool namesFile(const char *name, const PathInfo &info) {
+    struct stat status;
+    return info.found && lstat(name, &status) == 0 && status.st_dev == info.device && status.st_ino == info.inode;
 }
 
 bool freshName(const string &first, string &name) {

@@ -138,6 +138,7 @@ def suite():
             new[i] ^= 0xA5
         new = bytes(new) + b"tail"
         write(folder + "/game.sfc", old)
+        os.chmod(folder + "/game.sfc", 0o751)
         write(folder + "/game-v2.sfc", new)
 
         # Create: the patch is named after the source and lies beside it. The arguments, GTK options
@@ -155,9 +156,10 @@ def suite():
         print("ok: create")
 
         # Apply in place: the target is patched, the old content kept as game.bak. Traced, to see that
-        # the output is on disk before the renames and the folder after them.
+        # the output, with the target's permission bits, is on disk before the renames and the folder
+        # after them.
         trace = folder + ".trace"
-        vopra = Vopra(wrapper=["strace", "-f", "-o", trace, "-e", "trace=msync,fsync,rename"])
+        vopra = Vopra(wrapper=["strace", "-f", "-o", trace, "-e", "trace=msync,fsync,rename,chmod,fchmodat"])
         vopra.fill("apply", folder + "/game.qpt", folder + "/game.sfc")
         vopra.ok_and_answer()
         vopra.finish()
@@ -169,6 +171,9 @@ def suite():
         first_rename = calls.index("rename")
         assert calls[first_rename:first_rename + 3] == ["rename"] * 3, calls
         assert "msync" in calls[:first_rename] and "fsync" in calls[calls.index("msync"):first_rename], calls
+        bits = [i for i, call in enumerate(calls) if call in ("chmod", "fchmodat")]
+        assert len(bits) == 1 and bits[0] < calls.index("msync"), calls
+        assert os.stat(folder + "/game.sfc").st_mode & 0o777 == 0o751, oct(os.stat(folder + "/game.sfc").st_mode)
         assert "fsync" in calls[first_rename + 3:], calls
         print("ok: apply")
 

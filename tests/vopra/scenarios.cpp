@@ -481,21 +481,86 @@ void expectSwapUndone(const GameFolder &folder, const std::vector<std::string> &
     EXPECT_EQ(names, folder.names());
 }
 
+// A file the user keeps under the temporary name, which the swap must never replace.
+const Bytes userTemporary = "the user's own game.tmp\n";
+
 void applyFirstRenameFails(Driver &driver) {
     GameFolder folder;
-    folder.write("game.tmp/keep", "a folder in the way of the temporary name");
+    folder.write("game.bak", earlierBackup);
+    folder.write("game.tmp", userTemporary);
+    FailingRename failing(1);
     expectWarning(driver.run(Operation::Apply, folder / "game.qpt", folder / "game.sfc"), "Patching failed");
-    expectSwapUndone(folder, {"game.qpt", "game.sfc", "game.tmp"});
-    EXPECT_EQ("a folder in the way of the temporary name", folder.read("game.tmp/keep"));
+    expectSwapUndone(folder, {"game.bak", "game.qpt", "game.sfc", "game.tmp"});
+    EXPECT_TRUE(folder.read("game.bak") == earlierBackup);
+    EXPECT_EQ(userTemporary, folder.read("game.tmp"));
 }
 
 void applySecondRenameFails(Driver &driver) {
     GameFolder folder;
     folder.write("game.bak", earlierBackup);
+    folder.write("game.tmp", userTemporary);
     FailingRename failing(2);
     expectWarning(driver.run(Operation::Apply, folder / "game.qpt", folder / "game.sfc"), "Patching failed");
-    expectSwapUndone(folder, {"game.bak", "game.qpt", "game.sfc"});
+    expectSwapUndone(folder, {"game.bak", "game.qpt", "game.sfc", "game.tmp"});
     EXPECT_TRUE(folder.read("game.bak") == earlierBackup);
+    EXPECT_EQ(userTemporary, folder.read("game.tmp"));
+}
+
+void applyKeepsFileUnderTemporaryName(Driver &driver) {
+    // The old target is parked under a free name beside game.tmp, which stays as it was.
+    GameFolder folder;
+    folder.write("game.tmp", userTemporary);
+    folder.folder("game.tmp.1");
+    expectOutcome(driver.run(Operation::Apply, folder / "game.qpt", folder / "game.sfc"), Kind::Information,
+                  "Patching was successful!\nBackup file name: game.bak");
+    EXPECT_TRUE(folder.read("game.sfc") == newData());
+    EXPECT_TRUE(folder.read("game.bak") == oldData);
+    EXPECT_EQ(userTemporary, folder.read("game.tmp"));
+    EXPECT_EQ((std::vector<std::string>{"game.bak", "game.qpt", "game.sfc", "game.tmp", "game.tmp.1"}),
+              folder.names());
+}
+
+void applyTargetLinkedToItsBackup(Driver &driver) {
+    // The file to patch is reached through its backup name (a link made to go back to the old
+    // version): the swap would replace the only copy of the old data, so nothing is done. The same for a
+    // hard link and for a patch kept under the backup name.
+    GameFolder folder;
+    folder.write("game.bak", oldData);
+    ASSERT_EQ(0, unlink((folder / "game.sfc").c_str()));
+    folder.link("game.sfc", "game.bak");
+    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "game.qpt", folder / "game.sfc",
+                           "Patching failed");
+    ASSERT_EQ(0, unlink((folder / "game.sfc").c_str()));
+    ASSERT_EQ(0, link((folder / "game.bak").c_str(), (folder / "game.sfc").c_str()));
+    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "game.qpt", folder / "game.sfc",
+                           "Patching failed");
+    ASSERT_EQ(0, unlink((folder / "game.sfc").c_str()));
+    folder.write("game.sfc", oldData);
+    ASSERT_EQ(0, rename((folder / "game.qpt").c_str(), (folder / "fix.bak").c_str()));
+    folder.link("fix.qpt", "fix.bak");
+    ASSERT_EQ(0, rename((folder / "game.sfc").c_str(), (folder / "fix.sfc").c_str()));
+    ASSERT_EQ(0, unlink((folder / "game.bak").c_str()));
+    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "fix.qpt", folder / "fix.sfc",
+                           "Patching failed");
+}
+
+void applyTargetLinkedElsewhere(Driver &driver) {
+    // A target that is a link to a file in another folder: the link's own name is swapped, as for any
+    // file, and the file it pointed to is never written. The backup is then that link, and so still
+    // reaches the old content.
+    GameFolder folder;
+    folder.write("shared/game.sfc", oldData, 0640);
+    ASSERT_EQ(0, unlink((folder / "game.sfc").c_str()));
+    folder.link("game.sfc", folder / "shared/game.sfc");
+    expectOutcome(driver.run(Operation::Apply, folder / "game.qpt", folder / "game.sfc"), Kind::Information,
+                  "Patching was successful!\nBackup file name: game.bak");
+    EXPECT_TRUE(folder.read("shared/game.sfc") == oldData);
+    EXPECT_FALSE(std::filesystem::is_symlink(folder / "game.sfc"));
+    EXPECT_TRUE(folder.read("game.sfc") == newData());
+    EXPECT_EQ(0640u, folder.permissions("game.sfc"));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "game.bak"));
+    EXPECT_TRUE(folder.read("game.bak") == oldData);
+    EXPECT_EQ((std::vector<std::string>{"game.bak", "game.qpt", "game.sfc", "shared"}), folder.names());
 }
 
 void applyThirdRenameFails(Driver &driver) {
@@ -524,7 +589,9 @@ void applyThroughPlantedLinks(Driver &driver) {
     EXPECT_FALSE(std::filesystem::is_symlink(folder / "game.bak"));
     EXPECT_TRUE(folder.read("game.bak") == oldData);
     EXPECT_TRUE(folder.read("game.sfc") == newData());
-    EXPECT_EQ((std::vector<std::string>{"elsewhere", "game.bak", "game.qpt", "game.sfc", "wrong.qpt"}),
+    // The temporary name was taken, so the link there was left alone.
+    EXPECT_EQ(folder / "elsewhere/other", std::filesystem::read_symlink(folder / "game.tmp").string());
+    EXPECT_EQ((std::vector<std::string>{"elsewhere", "game.bak", "game.qpt", "game.sfc", "game.tmp", "wrong.qpt"}),
               folder.names());
 }
 
@@ -620,6 +687,20 @@ void createThroughPlantedLinks(Driver &driver) {
               folder.names());
 }
 
+void createOverItsOwnInput(Driver &driver) {
+    // The patch's name is where the target's (or the source's) data lives, reached through a link: the
+    // new patch would replace the very data it was made from, so nothing is done.
+    Folder folder;
+    folder.write("old.sfc", oldData);
+    folder.write("old.qpt", newData());
+    folder.link("new.sfc", "old.qpt");
+    expectRefusedUntouched(driver, folder, Operation::Create, folder / "old.sfc", folder / "new.sfc",
+                           "Patch creation failed");
+    folder.link("old", "old.qpt");
+    expectRefusedUntouched(driver, folder, Operation::Create, folder / "old", folder / "old.sfc",
+                           "Patch creation failed");
+}
+
 void createFromFolderAndFifo(Driver &driver) {
     Folder folder;
     folder.write("old.sfc", oldData);
@@ -699,10 +780,13 @@ const std::vector<Scenario> &scenarios() {
         {"applyToFolderDeviceAndFifo", Operation::Apply, applyToFolderDeviceAndFifo, false},
         {"applyUnwritableFolder", Operation::Apply, applyUnwritableFolder, false},
         {"applyDiskFull", Operation::Apply, applyDiskFull, false},
-        {"applyFirstRenameFails", Operation::Apply, applyFirstRenameFails, false},
+        {"applyFirstRenameFails", Operation::Apply, applyFirstRenameFails, true},
         {"applySecondRenameFails", Operation::Apply, applySecondRenameFails, true},
         {"applyThirdRenameFails", Operation::Apply, applyThirdRenameFails, false},
         {"applyThroughPlantedLinks", Operation::Apply, applyThroughPlantedLinks, false},
+        {"applyKeepsFileUnderTemporaryName", Operation::Apply, applyKeepsFileUnderTemporaryName, false},
+        {"applyTargetLinkedToItsBackup", Operation::Apply, applyTargetLinkedToItsBackup, false},
+        {"applyTargetLinkedElsewhere", Operation::Apply, applyTargetLinkedElsewhere, false},
         {"createSourceMissing", Operation::Create, createSourceMissing, false},
         {"createTargetMissing", Operation::Create, createTargetMissing, false},
         {"createSourceQpt", Operation::Create, createSourceQpt, false},
@@ -712,6 +796,7 @@ const std::vector<Scenario> &scenarios() {
         {"createSucceeds", Operation::Create, createSucceeds, false},
         {"createWithoutExtensionSameFileAndEmpty", Operation::Create, createWithoutExtensionSameFileAndEmpty, false},
         {"createThroughPlantedLinks", Operation::Create, createThroughPlantedLinks, false},
+        {"createOverItsOwnInput", Operation::Create, createOverItsOwnInput, false},
         {"createFromFolderAndFifo", Operation::Create, createFromFolderAndFifo, false},
         {"createDiskFull", Operation::Create, createDiskFull, false},
         {"createUnwritableFolder", Operation::Create, createUnwritableFolder, false},
