@@ -52,7 +52,7 @@ class Vopra:
                                         stderr=subprocess.PIPE)
         self.window = wait_for(lambda: subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % TITLE],
                                                       capture_output=True, text=True).stdout.split(),
-                               "the main window")
+                               "the main window", 60)
         assert len(self.window) == 1, "more than one main window"
         self.window = int(self.window[0])
         self.pid = int(xdotool("getwindowpid", self.window))
@@ -108,7 +108,7 @@ class Vopra:
 
     def finish(self):
         try:
-            code = self.process.wait(15)
+            code = self.process.wait(60)
         except subprocess.TimeoutExpired:
             self.process.kill()
             raise AssertionError("vopra did not end after its one operation")
