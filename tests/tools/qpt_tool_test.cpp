@@ -320,6 +320,7 @@ TEST_F(Tool, refuses_inputs_and_outputs_it_cannot_use) {
         {{"apply", "p.qpt", "old.bin", "folder"}, "qpt: 'folder' exists and is not a regular file; it is not replaced\n"},
         {{"apply", "p.qpt", "old.bin", "to-folder"}, "qpt: 'to-folder' exists and is not a regular file; it is not replaced\n"},
         {{"create", "old.bin", "new.bin", "to-null"}, "qpt: 'to-null' exists and is not a regular file; it is not replaced\n"},
+        {{"apply", "p.qpt", "old.bin", "/dev/full"}, "qpt: '/dev/full' exists and is not a regular file; it is not replaced\n"},
         {{"create", "p.qpt", "new.bin"}, "qpt: 'p.qpt' is the same file as 'p.qpt'; choose another PATCH\n"},
         {{"create", "old.bin", "new.bin", "no/such/p.qpt"}, "qpt: cannot write 'no/such/p.qpt': No such file or directory\n"},
         {{"apply", "p.qpt", "old.bin", "no/such/out"}, "qpt: cannot write 'no/such/out': No such file or directory\n"},
