@@ -137,8 +137,10 @@ string &string_list::operator[](uint32_t index) {
 }
 
 void string_list::split(const char *separator, const char *text) {
-    // The text may be one of this list's own elements, which the pieces overwrite and growth moves.
-    string source(text);
+    // The text or the separator may be one of this list's own elements, which the pieces overwrite and
+    // growth moves.
+    string source(text), between(separator);
+    separator = between.text();
     std::size_t step = std::strlen(separator);
     uint32_t pieces = 0;
     const char *start = source.text();

@@ -133,6 +133,12 @@ TEST(string_list, split_edge_cases) {
     list.split(",", list[0u]);
     ASSERT_EQ(list.count(), 3u);
     EXPECT_STREQ(list[2].text(), "c");
+    // The separator may be an element too, one the pieces overwrite and the growth moves.
+    list.split("\n", ";\na;b;c;d;e;f;g;h;i");
+    list.split(list[0u], list[1]);
+    ASSERT_EQ(list.count(), 9u);
+    EXPECT_STREQ(list[0].text(), "a");
+    EXPECT_STREQ(list[8].text(), "i");
 }
 
 TEST(path_helpers, examples) {
