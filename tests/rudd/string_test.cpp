@@ -196,6 +196,7 @@ TEST(string, lengths_past_32_bits_end_with_a_message_instead_of_wrapping) {
             s.append(huge);
         },
         "out of memory");
+    munmap(const_cast<char *>(huge), ((size_t(4) << 30) / (size_t(2) << 20) + 1) * (size_t(2) << 20) + 4096);
     // Index 2^32 - 1 would need 2^32 elements; index + 1 must not wrap to an empty list.
     EXPECT_DEATH(
         {
