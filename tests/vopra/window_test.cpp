@@ -400,6 +400,46 @@ TEST_F(MainWindow, progressMovesInWholePercentsAndTheWindowRepaints) {
     std::filesystem::remove_all(folder);
 }
 
+TEST_F(MainWindow, closingTheWindowDuringAnOperationStillReportsItsOutcome) {
+    // The close request arrives while the engine works: the run goes on to its end, its message is
+    // shown and the program ends once it is answered.
+    std::string folder = std::filesystem::temp_directory_path() / ("vopra-closing-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    std::string oldData(4 << 20, 'a'), newData = oldData;
+    for (size_t i = 0; i < newData.size(); i += 4093)
+        newData[i] = 'b';
+    std::ofstream(folder + "/big.sfc", std::ios::binary) << oldData;
+    std::ofstream(folder + "/big.new", std::ios::binary) << newData;
+    struct Closing {
+        GtkWidget *toplevel;
+        bool sent = false;
+        bool hiddenWhileWorking = false;
+    } closing{widget(*window)};
+    g_signal_connect(widget(window->progressBar), "notify::fraction",
+                     G_CALLBACK(+[](GObject *bar, GParamSpec *, gpointer data) {
+                         auto *state = static_cast<Closing *>(data);
+                         double fraction = gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(bar));
+                         if (!state->sent && fraction >= 0.3) {
+                             support::sendCloseRequest(state->toplevel);
+                             state->sent = true;
+                         } else if (state->sent && fraction < 1.0 && !gtk_widget_get_visible(state->toplevel)) {
+                             state->hiddenWhileWorking = true;
+                         }
+                     }),
+                     &closing);
+    support::click(widget(window->createMode));
+    typeInto(window->sourceText, folder + "/big.sfc");
+    typeInto(window->targetText, folder + "/big.new");
+    Box box = pressOk(*window);
+    EXPECT_TRUE(closing.sent);
+    EXPECT_TRUE(closing.hiddenWhileWorking) << "the close request was not handled during the run";
+    EXPECT_EQ(GTK_MESSAGE_INFO, box.type);
+    EXPECT_EQ("Patch creation was successful!\nOutput file name: big.qpt", box.text);
+    EXPECT_FALSE(window->visible());
+    EXPECT_TRUE(std::filesystem::is_regular_file(folder + "/big.qpt"));
+    std::filesystem::remove_all(folder);
+}
+
 TEST_F(MainWindow, closingTheWindowEndsTheProgram) {
     support::sendCloseRequest(widget(*window));
     EXPECT_TRUE(runUntilQuit(5000));
