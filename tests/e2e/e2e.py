@@ -166,7 +166,10 @@ def suite():
         assert read(folder + "/game.sfc") == new and read(folder + "/game.bak") == old
         assert listing(folder) == ["game-v2.sfc", "game.bak", "game.qpt", "game.sfc"], listing(folder)
         with open(trace) as f:
-            calls = [line.split(None, 1)[1].split("(")[0] for line in f if "(" in line and "resumed" not in line]
+            lines = [line.split(None, 1)[1] for line in f if "(" in line and "resumed" not in line]
+        # GTK may set the bits of files of its own; only those in the test's folder count.
+        calls = [line.split("(")[0] for line in lines
+                 if not line.startswith(("chmod(", "fchmodat(")) or folder in line]
         os.unlink(trace)
         first_rename = calls.index("rename")
         assert calls[first_rename:first_rename + 3] == ["rename"] * 3, calls
