@@ -449,7 +449,9 @@ void applyToFolderDeviceAndFifo(Driver &driver) {
 }
 
 void applyUnwritableFolder(Driver &driver) {
+    // A writable earlier backup in the folder is no way in: it is never opened for writing.
     GameFolder folder;
+    folder.write("game.bak", earlierBackup, 0666);
     chmod(folder.root.c_str(), 0555);
     folder.settle();
     auto before = folder.snapshot();
