@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -61,10 +62,32 @@ struct Answer {
 Answer currentAnswer;
 guint pollSource = 0; // the poll of the current answer while it runs
 
+void collectTreeViews(GtkWidget *widget, gpointer data) {
+    if (GTK_IS_TREE_VIEW(widget))
+        static_cast<std::vector<GtkTreeView *> *>(data)->push_back(GTK_TREE_VIEW(widget));
+    else if (GTK_IS_CONTAINER(widget))
+        gtk_container_forall(GTK_CONTAINER(widget), collectTreeViews, data);
+}
+
+// Whether a file chooser has put its folder's listing into its file list (a message box always has).
+// GTK 2.24's chooser leaves a timer for that step running when it is destroyed; should the chooser live on
+// a little (its pending look-ups hold it) the timer later works on the freed file list and the program
+// crashes. A user's answer comes long after the listing; the tests' answers wait for it too.
+bool listed(GtkWidget *dialog) {
+    if (!GTK_IS_FILE_CHOOSER(dialog))
+        return true;
+    std::vector<GtkTreeView *> views;
+    gtk_container_forall(GTK_CONTAINER(dialog), collectTreeViews, &views);
+    for (GtkTreeView *view : views)
+        if (!gtk_tree_view_get_model(view))
+            return false;
+    return !views.empty();
+}
+
 gboolean pollDialog(gpointer) {
     Answer &answer = currentAnswer;
     GtkWidget *dialog = liveDialog();
-    bool ready = dialog && gtk_widget_get_mapped(dialog) && gdk_window_is_viewable(dialog->window);
+    bool ready = dialog && gtk_widget_get_mapped(dialog) && gdk_window_is_viewable(dialog->window) && listed(dialog);
     if (ready) {
         answer.found = true;
         if (!answer.done && answer.action(dialog))
@@ -78,7 +101,7 @@ gboolean pollDialog(gpointer) {
     }
     if (g_get_monotonic_time() > answer.deadline) {
         if (!answer.found)
-            ADD_FAILURE() << "no dialog showed up";
+            ADD_FAILURE() << "no dialog showed up (or a file chooser never listed its folder)";
         else if (!answer.done)
             ADD_FAILURE() << "the dialog's answer did not complete";
         else

@@ -50,7 +50,8 @@ GtkWidget *liveDialog();
 // The button of a dialog that answers the response.
 GtkWidget *dialogButton(GtkWidget *dialog, gint response);
 
-// Answers the next modal dialog from inside its own loop: polls for it, then calls the action with it.
+// Answers the next modal dialog from inside its own loop: polls for it (a file chooser until it has listed
+// its folder, as GTK's chooser may crash when destroyed before that), then calls the action with it.
 // The action returns true once it has done its work (it may be called again while it returns false,
 // e.g. to wait for a file chooser to load a folder). A dialog that never shows up fails the test; one
 // still open at the timeout (unanswered, or open although answered) fails it too and is closed with
