@@ -190,6 +190,16 @@ def suite():
         assert before == {name: read(folder + "/" + name) for name in listing(folder)}
         print("ok: failed apply")
 
+        # Past a file size limit a create fails as on a full disk: no signal kills the program, no
+        # partial patch stays behind and the earlier patch is kept.
+        vopra = Vopra(wrapper=["prlimit", "--fsize=64", "--"])
+        vopra.fill("create", folder + "/other.sfc", folder + "/game-v2.sfc")
+        vopra.ok_and_answer()
+        vopra.finish()
+        after = {name: read(folder + "/" + name) for name in listing(folder)}
+        assert before == after, [name for name in set(before) | set(after) if before.get(name) != after.get(name)]
+        print("ok: create past a file size limit")
+
         # Closed before Ok: the program ends with status 0 and touches nothing.
         vopra = Vopra()
         vopra.fill("apply", folder + "/game.qpt", folder + "/game-v2.sfc")
