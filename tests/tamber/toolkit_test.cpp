@@ -309,7 +309,7 @@ TEST_F(Loop, small_window_is_shown_used_and_closed) {
     struct Session {
         int step = 0;
         gint64 deadline;
-    } session{0, g_get_monotonic_time() + 10 * 1000000};
+    } session{0, g_get_monotonic_time() + 30 * 1000000};
     g_timeout_add(
         20,
         [](gpointer data) -> gboolean {
