@@ -99,8 +99,8 @@ void apply(benchmark::State &state) {
     for (auto _ : state) {
         rudd::qpt engine;
         uint32_t size = uint32_t(output.size());
-        auto r = engine.apply(p.patch.data(), uint32_t(p.patch.size()), p.source.data(), uint32_t(p.source.size()),
-                              output.data(), size);
+        auto r = engine.apply(p.patch.data(), uint32_t(p.patch.size()), p.source.data(),
+                              uint32_t(p.source.size()), output.data(), size);
         if (r != rudd::qpt::result::success)
             state.SkipWithError("apply failed");
     }

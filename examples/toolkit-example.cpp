@@ -84,7 +84,8 @@ void Example::initialize() {
     level.create(*this, 10, 165, 280, 25, 101);
     balance.create(*this, 300, 165, 30, 100, 11);
     progress.create(*this, 10, 200, 280, 20);
-    hint.create(*this, 10, 230, 280, 40, "Move the slider: the progress bar follows.\nThe check boxes of the list answer clicks.");
+    hint.create(*this, 10, 230, 280, 40,
+                "Move the slider: the progress bar follows.\nThe check boxes of the list answer clicks.");
     files.setCheckable(true);
     files.create(*this, 340, 10, 210, 145, "Name\tSize");
     files.setHeaderVisible(true);
@@ -104,11 +105,15 @@ void Example::initialize() {
         return true;
     };
     quitItem.onActivate = [] { Toolkit::quit(); };
-    aboutItem.onActivate = [this] { Toolkit::information(*this, "Every control of tamber in one window.", Toolkit::DialogButtons::Ok); };
+    aboutItem.onActivate = [this] {
+        Toolkit::information(*this, "Every control of tamber in one window.", Toolkit::DialogButtons::Ok);
+    };
     statusItem.onToggle = [this] { setStatusVisible(statusItem.checked()); };
     greetButton.onClick = [this] { setStatusText(string("Hello, ", nameText.text(), "!")); };
     level.onChange = rudd::function<void()>(&Example::levelChanged, this);
-    files.onToggle = [this](unsigned row) { setStatusText(files.checked(row) ? "Row checked" : "Row unchecked"); };
+    files.onToggle = [this](unsigned row) {
+        setStatusText(files.checked(row) ? "Row checked" : "Row unchecked");
+    };
     level.setPosition(60);
     setStatusText("Ready");
 }

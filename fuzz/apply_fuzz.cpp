@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!(flags & 2))
         engine.progress = [&calls](unsigned offset, unsigned total) { calls.emplace_back(offset, total); };
     uint32_t produced = capacity;
-    unsigned result = unsigned(engine.apply(patch_data, uint32_t(patch.size()), source_data, uint32_t(source.size()),
-                                            buffer, produced));
+    unsigned result = unsigned(engine.apply(patch_data, uint32_t(patch.size()), source_data,
+                                            uint32_t(source.size()), buffer, produced));
 
     bytes expected_buffer(capacity, 0xA5);
     reference::engine model;
@@ -55,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     // inspect refuses exactly what apply found malformed once it got past the sizes.
     rudd::qpt::summary info;
-    bool inspected = rudd::qpt::inspect(patch_data, uint32_t(patch.size()), info) == rudd::qpt::result::success;
+    bool inspected =
+        rudd::qpt::inspect(patch_data, uint32_t(patch.size()), info) == rudd::qpt::result::success;
     if (result != 4 && result != 6 && inspected != (result != 3))
         std::abort();
     std::free(buffer);

@@ -30,14 +30,16 @@ static bytes read_file(const std::string &name) {
     return data;
 }
 
-static const uint8_t *at(const bytes &b) { return b.empty() ? nullptr : b.data(); }
+static const uint8_t *at(const bytes &b) {
+    return b.empty() ? nullptr : b.data();
+}
 
 // Applies patch to input with an exactly sized buffer and checks the output.
 static void check_apply(const bytes &patch, const bytes &input, const bytes &output) {
     rudd::qpt engine;
     uint32_t size = 0;
-    rudd::qpt::result probe = engine.apply(at(patch), uint32_t(patch.size()), at(input), uint32_t(input.size()),
-                                           nullptr, size);
+    rudd::qpt::result probe =
+        engine.apply(at(patch), uint32_t(patch.size()), at(input), uint32_t(input.size()), nullptr, size);
     if (size != output.size())
         std::abort();
     if (output.empty()) {
@@ -48,8 +50,8 @@ static void check_apply(const bytes &patch, const bytes &input, const bytes &out
     if (probe != rudd::qpt::result::target_too_small)
         std::abort();
     bytes buffer(size);
-    if (engine.apply(at(patch), uint32_t(patch.size()), at(input), uint32_t(input.size()), buffer.data(), size) !=
-            rudd::qpt::result::success ||
+    if (engine.apply(at(patch), uint32_t(patch.size()), at(input), uint32_t(input.size()), buffer.data(),
+                     size) != rudd::qpt::result::success ||
         buffer != output)
         std::abort();
 }
@@ -68,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     rudd::qpt engine;
     reference::calls calls;
     engine.progress = [&calls](unsigned offset, unsigned total) { calls.emplace_back(offset, total); };
-    if (engine.create(at(source), uint32_t(source.size()), at(target), uint32_t(target.size()), name.c_str()) !=
-        rudd::qpt::result::success)
+    if (engine.create(at(source), uint32_t(source.size()), at(target), uint32_t(target.size()),
+                      name.c_str()) != rudd::qpt::result::success)
         std::abort();
     bytes patch = read_file(name);
     reference::engine model;

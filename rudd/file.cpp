@@ -160,7 +160,8 @@ void file::write(const uint8_t *bytes, uint32_t count) {
                 flush();
                 buffer_offset = -1;
                 buffer_dirty = false;
-                if (fseeko(fp, off_t(file_offset), SEEK_SET) != 0 || std::fwrite(bytes, 1, whole, fp) != whole) {
+                if (fseeko(fp, off_t(file_offset), SEEK_SET) != 0 ||
+                    std::fwrite(bytes, 1, whole, fp) != whole) {
                     error = true;
                     std::clearerr(fp);
                 }

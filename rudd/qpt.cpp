@@ -46,8 +46,12 @@ uint32_t crc_update(uint32_t running, const uint8_t *data, uint64_t size) {
     return ~crc32_gzip_refl(~running, data, size);
 }
 
-uint64_t smaller(uint64_t a, uint64_t b) { return a < b ? a : b; }
-uint64_t larger(uint64_t a, uint64_t b) { return a > b ? a : b; }
+uint64_t smaller(uint64_t a, uint64_t b) {
+    return a < b ? a : b;
+}
+uint64_t larger(uint64_t a, uint64_t b) {
+    return a > b ? a : b;
+}
 
 // The offset of the first position where a and b differ, or size when they agree throughout.
 uint32_t first_difference(const uint8_t *a, const uint8_t *b, uint32_t size) {
@@ -170,9 +174,13 @@ bool run_length(const uint8_t *data, uint32_t size, uint32_t offset, uint64_t ro
 
 } // namespace
 
-uint32_t qpt::crc32(const uint8_t *data, uint32_t size) { return ~crc_update(0xFFFFFFFF, data, size); }
+uint32_t qpt::crc32(const uint8_t *data, uint32_t size) {
+    return ~crc_update(0xFFFFFFFF, data, size);
+}
 
-bool qpt::read_number(uint32_t &value) { return parse_number(patch_data, patch_size, patch_offset, value); }
+bool qpt::read_number(uint32_t &value) {
+    return parse_number(patch_data, patch_size, patch_offset, value);
+}
 
 void qpt::fold() {
     patch_checksum = crc_update(patch_checksum, patch_data + patch_folded, patch_offset - patch_folded);
@@ -268,8 +276,8 @@ bool qpt::run(uint64_t room) {
     }
 }
 
-qpt::result qpt::apply(const uint8_t *patchData, uint32_t patchSize, const uint8_t *sourceData, uint32_t sourceSize,
-                       uint8_t *targetData, uint32_t &targetSize) {
+qpt::result qpt::apply(const uint8_t *patchData, uint32_t patchSize, const uint8_t *sourceData,
+                       uint32_t sourceSize, uint8_t *targetData, uint32_t &targetSize) {
     patch_data = patchData;
     patch_size = patchSize;
     source_data = sourceData;
@@ -500,8 +508,8 @@ void qpt::scan(uint64_t from, uint64_t to, const uint8_t *source, const uint8_t 
     }
 }
 
-qpt::result qpt::create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData, uint32_t targetSize,
-                        const char *patchName, file::mode patchMode) {
+qpt::result qpt::create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
+                        uint32_t targetSize, const char *patchName, file::mode patchMode) {
     source_data = sourceData;
     source_size = sourceSize;
     // Only read while creating.

@@ -47,8 +47,8 @@ public:
     // Writes the patch from sourceData to targetData into the file patchName, opened in patchMode.
     // patch_unwritable when the file cannot be opened or any byte of it cannot be written (a full
     // disk); the partial file is left for the caller to remove.
-    result create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData, uint32_t targetSize,
-                  const char *patchName, file::mode patchMode = file::mode::write);
+    result create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
+                  uint32_t targetSize, const char *patchName, file::mode patchMode = file::mode::write);
 
     // Checks magic, structure and the patch checksum, and fills out. success or patch_invalid.
     static result inspect(const uint8_t *patchData, uint32_t patchSize, summary &out);

@@ -45,8 +45,10 @@ void clearUncovered(GtkWidget *widget, uint32_t width, uint32_t height) {
 gboolean canvasExposed(Canvas *canvas) {
     CanvasState &canvasState = CanvasAccess::of(*canvas);
     GtkWidget *widget = Internal::state(*canvas).widget;
-    uint32_t width = std::min(canvasState.width, static_cast<uint32_t>(std::max(widget->allocation.width, 0)));
-    uint32_t height = std::min(canvasState.height, static_cast<uint32_t>(std::max(widget->allocation.height, 0)));
+    uint32_t width =
+        std::min(canvasState.width, static_cast<uint32_t>(std::max(widget->allocation.width, 0)));
+    uint32_t height =
+        std::min(canvasState.height, static_cast<uint32_t>(std::max(widget->allocation.height, 0)));
     if (width == 0 || height == 0) {
         clearUncovered(widget, 0, 0);
         return TRUE;

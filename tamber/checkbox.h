@@ -8,7 +8,8 @@ namespace tamber {
 // unchecking; setChecked stays silent.
 class CheckBox : public Widget {
 public:
-    void create(Window &parent, unsigned x, unsigned y, unsigned width, unsigned height, const rudd::string &text);
+    void create(Window &parent, unsigned x, unsigned y, unsigned width, unsigned height,
+                const rudd::string &text);
     bool checked();
     void setChecked(bool checked);
 

@@ -12,7 +12,8 @@ namespace tamber {
 class ComboBox : public Widget {
 public:
     // The items are the lines of text ("\n" between them); an empty text gives no items.
-    void create(Window &parent, unsigned x, unsigned y, unsigned width, unsigned height, const rudd::string &text);
+    void create(Window &parent, unsigned x, unsigned y, unsigned width, unsigned height,
+                const rudd::string &text);
     void addItem(const rudd::string &text);
     void reset();
     // The selected item's index, -1 when none.

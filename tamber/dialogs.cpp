@@ -15,8 +15,8 @@ Toolkit::DialogResponse showMessage(Window &parent, GtkMessageType type, const r
         buttonSet = GTK_BUTTONS_YES_NO;
 
     // The text goes in as an argument, so a percent sign in it is shown as it stands.
-    GtkWidget *dialog = gtk_message_dialog_new(parentWindowOf(parent), GTK_DIALOG_MODAL, type, buttonSet, "%s",
-                                               text.text());
+    GtkWidget *dialog =
+        gtk_message_dialog_new(parentWindowOf(parent), GTK_DIALOG_MODAL, type, buttonSet, "%s", text.text());
     gint response = gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
 
@@ -39,7 +39,8 @@ Toolkit::DialogResponse showMessage(Window &parent, GtkMessageType type, const r
     }
 }
 
-GtkWidget *newChooser(Window &parent, const char *title, GtkFileChooserAction action, const rudd::string &folder) {
+GtkWidget *newChooser(Window &parent, const char *title, GtkFileChooserAction action,
+                      const rudd::string &folder) {
     GtkWidget *dialog = gtk_file_chooser_dialog_new(title, parentWindowOf(parent), action, GTK_STOCK_CANCEL,
                                                     GTK_RESPONSE_CANCEL, GTK_STOCK_OPEN, GTK_RESPONSE_ACCEPT,
                                                     static_cast<const char *>(nullptr));
@@ -89,7 +90,8 @@ rudd::string chooseFile(Window &parent, const char *title, GtkFileChooserAction 
 
 } // namespace
 
-Toolkit::DialogResponse Toolkit::information(Window &parent, const rudd::string &text, DialogButtons buttons) {
+Toolkit::DialogResponse Toolkit::information(Window &parent, const rudd::string &text,
+                                             DialogButtons buttons) {
     return showMessage(parent, GTK_MESSAGE_INFO, text, buttons);
 }
 
@@ -114,7 +116,8 @@ rudd::string Toolkit::fileSave(Window &parent, const rudd::string &filter, const
 }
 
 rudd::string Toolkit::folderSelect(Window &parent, const rudd::string &folder) {
-    rudd::string result = runChooser(newChooser(parent, "Select Folder", GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, folder));
+    rudd::string result =
+        runChooser(newChooser(parent, "Select Folder", GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, folder));
     uint32_t length = result.length();
     if (length == 0 || result[length - 1] != '/')
         result.append("/");

@@ -8,7 +8,8 @@ namespace tamber {
 // user's edits: the initial text and setText stay silent. Focus belongs to the inner text view.
 class EditBox : public Widget {
 public:
-    void create(Window &parent, unsigned x, unsigned y, unsigned width, unsigned height, const rudd::string &text);
+    void create(Window &parent, unsigned x, unsigned y, unsigned width, unsigned height,
+                const rudd::string &text);
     void setEditable(bool editable);
     // Wraps long lines at word (or, for long words, character) boundaries, or not at all.
     void setWordWrap(bool wrap);

@@ -19,7 +19,8 @@ bool Font::create(const rudd::string &family, unsigned size, unsigned style) {
     PangoFontDescription *description = pango_font_description_new();
     pango_font_description_set_family(description, family);
     pango_font_description_set_size(description, static_cast<gint>(size * PANGO_SCALE));
-    pango_font_description_set_style(description, (style & Oblique) ? PANGO_STYLE_OBLIQUE : PANGO_STYLE_NORMAL);
+    pango_font_description_set_style(description,
+                                     (style & Oblique) ? PANGO_STYLE_OBLIQUE : PANGO_STYLE_NORMAL);
     pango_font_description_set_weight(description, (style & Bold) ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
     fontState->description = description;
     return true;

@@ -14,18 +14,18 @@ class Menu;
 
 // One record per toolkit object; each kind uses only its own fields, the rest stay empty (false, null, 0).
 struct ObjectState {
-    bool locked = false;                // the toolkit itself is changing the value: change handlers stay silent
-    GtkWidget *widget = nullptr;        // the main GTK widget: GtkWindow, the control, or the menu item
-    GtkWidget *subWidget = nullptr;     // ListBox, EditBox: the tree or text view inside the scrolled window
-    GtkWidget *layoutBox = nullptr;     // Window: the vertical box filling the window
-    GtkWidget *formContainer = nullptr; // Window: the GtkFixed that holds the controls
+    bool locked = false;            // the toolkit itself is changing the value: change handlers stay silent
+    GtkWidget *widget = nullptr;    // the main GTK widget: GtkWindow, the control, or the menu item
+    GtkWidget *subWidget = nullptr; // ListBox, EditBox: the tree or text view inside the scrolled window
+    GtkWidget *layoutBox = nullptr; // Window: the vertical box filling the window
+    GtkWidget *formContainer = nullptr;   // Window: the GtkFixed that holds the controls
     GtkWidget *statusContainer = nullptr; // Window: the event box around the status bar
-    GtkWidget *menuContainer = nullptr; // Window: its GtkMenuBar; Menu: its GtkMenu
-    GtkWidget *statusBar = nullptr;     // Window: the GtkStatusbar
-    Menu *parentMenu = nullptr;         // radio menu items: the menu their group was added to
-    Window *parentWindow = nullptr;     // RadioBox: the window of its group
-    GtkTextBuffer *textBuffer = nullptr; // EditBox: the text view's buffer
-    int32_t position = 0;               // sliders: the last position reported to the callback
+    GtkWidget *menuContainer = nullptr;   // Window: its GtkMenuBar; Menu: its GtkMenu
+    GtkWidget *statusBar = nullptr;       // Window: the GtkStatusbar
+    Menu *parentMenu = nullptr;           // radio menu items: the menu their group was added to
+    Window *parentWindow = nullptr;       // RadioBox: the window of its group
+    GtkTextBuffer *textBuffer = nullptr;  // EditBox: the text view's buffer
+    int32_t position = 0;                 // sliders: the last position reported to the callback
 };
 
 struct FontState {

@@ -157,8 +157,8 @@ void ListBox::create(Window &parent, unsigned x, unsigned y, unsigned width, uns
                                   GConnectFlags(0));
         } else {
             entry.renderer = gtk_cell_renderer_text_new();
-            entry.column = gtk_tree_view_column_new_with_attributes("", entry.renderer, "text", static_cast<gint>(j),
-                                                                    nullptr);
+            entry.column = gtk_tree_view_column_new_with_attributes("", entry.renderer, "text",
+                                                                    static_cast<gint>(j), nullptr);
             gtk_tree_view_column_set_resizable(entry.column, TRUE);
         }
         entry.label = gtk_label_new(headers[j]);
@@ -231,7 +231,8 @@ std::optional<unsigned> ListBox::selection() {
     GtkTreeModel *model = modelOf(*listState);
     GtkTreeIter iter;
     unsigned row = 0;
-    for (bool more = gtk_tree_model_get_iter_first(model, &iter); more; more = gtk_tree_model_iter_next(model, &iter)) {
+    for (bool more = gtk_tree_model_get_iter_first(model, &iter); more;
+         more = gtk_tree_model_iter_next(model, &iter)) {
         if (gtk_tree_selection_iter_is_selected(selection, &iter))
             return row;
         row++;
@@ -255,7 +256,8 @@ void ListBox::setFont(Font &font) {
     while (gtk_tree_view_get_column(view, count))
         count++;
     for (gint j = 0; j < count; j++)
-        gtk_widget_modify_font(listState->columns[static_cast<uint32_t>(j)].label, Internal::description(font));
+        gtk_widget_modify_font(listState->columns[static_cast<uint32_t>(j)].label,
+                               Internal::description(font));
 }
 
 bool ListBox::focused() {

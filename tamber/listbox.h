@@ -16,7 +16,8 @@ public:
     ListBox();
 
     // One text column per tab-separated field of text (the headers), plus the check column in front.
-    void create(Window &parent, unsigned x, unsigned y, unsigned width, unsigned height, const rudd::string &text);
+    void create(Window &parent, unsigned x, unsigned y, unsigned width, unsigned height,
+                const rudd::string &text);
     // Headers are hidden after create.
     void setHeaderVisible(bool visible);
     // Shows or hides the check column; may be called before create.
@@ -42,8 +43,8 @@ public:
     // Gives the keyboard focus to the tree view; unlike Widget's, it does not show a hidden list box.
     void setFocused() override;
 
-    rudd::function<void()> onActivate;          // a row was double-clicked or Enter pressed on it
-    rudd::function<void()> onChange;            // the selected row changed
+    rudd::function<void()> onActivate;           // a row was double-clicked or Enter pressed on it
+    rudd::function<void()> onChange;             // the selected row changed
     rudd::function<void(unsigned row)> onToggle; // the user clicked the check box of the row
 
 private:

@@ -16,7 +16,8 @@ void radioBoxToggled(RadioBox *radioBox) {
 }
 
 // Both forms place the box in the window of its group.
-void placeRadioBox(RadioBox &radioBox, GtkWidget *widget, unsigned x, unsigned y, unsigned width, unsigned height) {
+void placeRadioBox(RadioBox &radioBox, GtkWidget *widget, unsigned x, unsigned y, unsigned width,
+                   unsigned height) {
     ObjectState &state = Internal::state(radioBox);
     Window &window = *state.parentWindow;
     state.widget = widget;

@@ -8,8 +8,10 @@ namespace tamber {
 // its group (and its window) and start unselected. onToggle runs only on the box the user just selected.
 class RadioBox : public Widget {
 public:
-    void create(Window &parent, unsigned x, unsigned y, unsigned width, unsigned height, const rudd::string &text);
-    void create(RadioBox &other, unsigned x, unsigned y, unsigned width, unsigned height, const rudd::string &text);
+    void create(Window &parent, unsigned x, unsigned y, unsigned width, unsigned height,
+                const rudd::string &text);
+    void create(RadioBox &other, unsigned x, unsigned y, unsigned width, unsigned height,
+                const rudd::string &text);
     bool checked();
     // Selects this box without calling any callback; a radio box cannot be unchecked directly.
     void setChecked();

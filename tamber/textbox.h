@@ -7,7 +7,8 @@ namespace tamber {
 // A one-line text entry. onChange reports only the user's edits: the initial text and setText stay silent.
 class TextBox : public Widget {
 public:
-    void create(Window &parent, unsigned x, unsigned y, unsigned width, unsigned height, const rudd::string &text);
+    void create(Window &parent, unsigned x, unsigned y, unsigned width, unsigned height,
+                const rudd::string &text);
     void setEditable(bool editable);
     rudd::string text();
     void setText(const rudd::string &text);

@@ -10,14 +10,13 @@ namespace tamber {
 namespace {
 
 // Every combo box drops down a list instead of a menu, and tree views draw their rows without a gap.
-const char styleText[] =
-    "style \"tamber-gtk\"\n"
-    "{\n"
-    "  GtkComboBox::appears-as-list = 1\n"
-    "  GtkTreeView::vertical-separator = 0\n"
-    "}\n"
-    "class \"GtkComboBox\" style \"tamber-gtk\"\n"
-    "class \"GtkTreeView\" style \"tamber-gtk\"\n";
+const char styleText[] = "style \"tamber-gtk\"\n"
+                         "{\n"
+                         "  GtkComboBox::appears-as-list = 1\n"
+                         "  GtkTreeView::vertical-separator = 0\n"
+                         "}\n"
+                         "class \"GtkComboBox\" style \"tamber-gtk\"\n"
+                         "class \"GtkTreeView\" style \"tamber-gtk\"\n";
 
 } // namespace
 

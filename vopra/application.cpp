@@ -43,7 +43,8 @@ void Application::initialize() {
     targetText.onChange = function<void()>(&Application::synchronize, this);
     sourceText.onChange = targetText.onChange;
     sourceBrowse.onClick = [this]() {
-        string path = Toolkit::fileOpen(*this, applyMode.checked() ? "QPT patches\t*.qpt" : "All files\t*", "");
+        string path =
+            Toolkit::fileOpen(*this, applyMode.checked() ? "QPT patches\t*.qpt" : "All files\t*", "");
         if (path.empty())
             return;
         sourceText.setText(path);

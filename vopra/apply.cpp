@@ -17,7 +17,9 @@ namespace vopra {
 
 int (*renameFile)(const char *from, const char *to) = ::rename;
 
-static Outcome warning(const char *text) { return Outcome{Outcome::Kind::Warning, string(text)}; }
+static Outcome warning(const char *text) {
+    return Outcome{Outcome::Kind::Warning, string(text)};
+}
 
 static const char patchingFailed[] = "Patching failed";
 
@@ -117,14 +119,14 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
         prefault(outputMap, Access::Write);
         engine.progress = progress;
         uint32_t capacity = outputMap.size();
-        qpt::result result =
-            engine.apply(patch.data(), patch.size(), target.data(), target.size(), outputMap.data(), capacity);
+        qpt::result result = engine.apply(patch.data(), patch.size(), target.data(), target.size(),
+                                          outputMap.data(), capacity);
         // The patched file keeps the permission bits of the file it replaces: an executable stays one.
         // Set once the output is written (the open mapping writes on whatever the bits say), and before
         // the data and the bits go to disk together, ahead of the renames, so that a crash after the
         // swap cannot leave a target with missing bytes or the wrong bits.
-        patched = result == qpt::result::success && chmod(output, targetInfo.permissions) == 0 &&
-                  outputMap.sync();
+        patched =
+            result == qpt::result::success && chmod(output, targetInfo.permissions) == 0 && outputMap.sync();
     }
     outputMap.close();
     patch.close();

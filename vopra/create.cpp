@@ -13,7 +13,9 @@ using rudd::string;
 
 namespace vopra {
 
-static Outcome warning(const char *text) { return Outcome{Outcome::Kind::Warning, string(text)}; }
+static Outcome warning(const char *text) {
+    return Outcome{Outcome::Kind::Warning, string(text)};
+}
 
 static const char creationFailed[] = "Patch creation failed";
 

@@ -26,7 +26,8 @@ PathInfo inspectPath(const char *path) {
 
 bool namesFile(const char *name, const PathInfo &info) {
     struct stat status;
-    return info.found && lstat(name, &status) == 0 && status.st_dev == info.device && status.st_ino == info.inode;
+    return info.found && lstat(name, &status) == 0 && status.st_dev == info.device &&
+           status.st_ino == info.inode;
 }
 
 bool freshName(const string &first, string &name) {

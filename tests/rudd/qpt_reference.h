@@ -73,7 +73,8 @@ struct engine {
     }
     void tick(uint64_t position) {
         if (position % 256 == 0 && record)
-            progress.emplace_back(unsigned(position + 1), source_size > target_size ? source_size : target_size);
+            progress.emplace_back(unsigned(position + 1),
+                                  source_size > target_size ? source_size : target_size);
     }
     void write_target(uint8_t byte) {
         if (target_offset < target_size) {

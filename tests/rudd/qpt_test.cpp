@@ -29,7 +29,9 @@ std::string hex(const bytes &data) {
     return text;
 }
 
-bytes le(uint32_t value) { return {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)}; }
+bytes le(uint32_t value) {
+    return {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
+}
 
 bytes join(std::initializer_list<bytes> parts) {
     bytes all;
@@ -54,7 +56,9 @@ void reseal(bytes &patch) {
         patch[patch.size() - 4 + i] = uint8_t(check >> (8 * i));
 }
 
-const uint8_t *at(const bytes &data) { return data.empty() ? nullptr : data.data(); }
+const uint8_t *at(const bytes &data) {
+    return data.empty() ? nullptr : data.data();
+}
 
 class Folder : public ::testing::Test {
 protected:
@@ -85,10 +89,12 @@ protected:
     bytes create(const bytes &source, const bytes &target, reference::calls *calls = nullptr) {
         qpt engine;
         if (calls)
-            engine.progress = [calls](unsigned offset, unsigned total) { calls->emplace_back(offset, total); };
+            engine.progress = [calls](unsigned offset, unsigned total) {
+                calls->emplace_back(offset, total);
+            };
         std::string name = path("made.qpt");
-        qpt::result r = engine.create(at(source), uint32_t(source.size()), at(target), uint32_t(target.size()),
-                                      name.c_str());
+        qpt::result r = engine.create(at(source), uint32_t(source.size()), at(target),
+                                      uint32_t(target.size()), name.c_str());
         EXPECT_EQ(r, qpt::result::success);
         return read(name);
     }
@@ -153,8 +159,8 @@ bytes reference_patch(const bytes &source, const bytes &target, reference::calls
 bytes apply_ok(const bytes &patch, const bytes &source, qpt::result *code = nullptr) {
     qpt engine;
     uint32_t size = 0;
-    qpt::result probe = engine.apply(at(patch), uint32_t(patch.size()), at(source), uint32_t(source.size()),
-                                     nullptr, size);
+    qpt::result probe =
+        engine.apply(at(patch), uint32_t(patch.size()), at(source), uint32_t(source.size()), nullptr, size);
     bytes out(size);
     qpt::result r = probe;
     if (probe == qpt::result::target_too_small || probe == qpt::result::success)
@@ -173,7 +179,8 @@ TEST_F(Folder, worked_examples_give_their_exact_bytes) {
     bytes source = {0x61, 0x62, 0x63}, target = {0x61, 0x78, 0x63};
     bytes patch = create(source, target);
     bytes expected = sealed(join({{'Q', 'P', 'T', '1', 0x83, 0x83, 0x81, 0x1A, 0x00},
-                                  le(reference::crc32(source.data(), 3)), le(reference::crc32(target.data(), 3))}));
+                                  le(reference::crc32(source.data(), 3)),
+                                  le(reference::crc32(target.data(), 3))}));
     EXPECT_EQ(patch.size(), 21u);
     EXPECT_EQ(hex(patch), hex(expected));
 
@@ -207,8 +214,16 @@ TEST_F(Folder, hunk_shapes_follow_the_differences) {
 TEST_F(Folder, numbers_use_the_carry_code) {
     // The target size lands in the header; an empty source against zeros makes no hunk.
     const std::pair<uint32_t, const char *> table[] = {
-        {0, "80"},         {1, "81"},         {127, "FF"},       {128, "00 80"},          {129, "01 80"},
-        {255, "7F 80"},    {16511, "7F FF"}, {16512, "00 00 80"}, {2113663, "7F 7F FF"}, {2113664, "00 00 00 80"},
+        {0, "80"},
+        {1, "81"},
+        {127, "FF"},
+        {128, "00 80"},
+        {129, "01 80"},
+        {255, "7F 80"},
+        {16511, "7F FF"},
+        {16512, "00 00 80"},
+        {2113663, "7F 7F FF"},
+        {2113664, "00 00 00 80"},
     };
     for (auto &[value, code] : table) {
         bytes patch = create({}, bytes(value, 0));
@@ -246,7 +261,8 @@ TEST(Checksum, crc32_matches_the_table_method) {
 TEST_F(Folder, apply_refuses_short_or_foreign_patches) {
     bytes source = {1, 2, 3};
     bytes patch = create(source, {1, 5, 3});
-    EXPECT_EQ(run_fast(bytes(patch.begin(), patch.begin() + 17), source, 3).code, unsigned(qpt::result::patch_invalid));
+    EXPECT_EQ(run_fast(bytes(patch.begin(), patch.begin() + 17), source, 3).code,
+              unsigned(qpt::result::patch_invalid));
     bytes foreign = patch;
     foreign[0] = 'q';
     EXPECT_EQ(run_fast(foreign, source, 3).code, unsigned(qpt::result::patch_invalid));
@@ -380,11 +396,13 @@ TEST_F(Folder, create_reports_an_unwritable_patch) {
     bytes source = {1, 2, 3}, target = {3, 2, 1};
     qpt engine;
     std::string missing = path("no/such/folder.qpt");
-    EXPECT_EQ(engine.create(source.data(), 3, target.data(), 3, missing.c_str()), qpt::result::patch_unwritable);
+    EXPECT_EQ(engine.create(source.data(), 3, target.data(), 3, missing.c_str()),
+              qpt::result::patch_unwritable);
     // Every byte must reach the file: a full device fails the run.
     EXPECT_EQ(engine.create(source.data(), 3, target.data(), 3, "/dev/full"), qpt::result::patch_unwritable);
     bytes big(100000, 1);
-    EXPECT_EQ(engine.create(big.data(), 100000, source.data(), 3, "/dev/full"), qpt::result::patch_unwritable);
+    EXPECT_EQ(engine.create(big.data(), 100000, source.data(), 3, "/dev/full"),
+              qpt::result::patch_unwritable);
     // The same object works again afterwards.
     std::string good = path("good.qpt");
     EXPECT_EQ(engine.create(source.data(), 3, target.data(), 3, good.c_str()), qpt::result::success);
@@ -424,14 +442,19 @@ struct pair_maker {
         if (size && below(3) == 0)
             target[size - 1] ^= 0x01;
         switch (below(5)) {
-        case 0: target.resize(below(size + 1)); break;
+        case 0:
+            target.resize(below(size + 1));
+            break;
         case 1: {
             bytes tail = below(2) ? noise(below(600)) : bytes(below(600), 0);
             target.insert(target.end(), tail.begin(), tail.end());
             break;
         }
-        case 2: target = noise(below(5000)); break;
-        default: break;
+        case 2:
+            target = noise(below(5000));
+            break;
+        default:
+            break;
         }
         if (below(2))
             std::swap(source, target);
@@ -472,9 +495,10 @@ TEST_F(Folder, create_and_apply_match_the_reference_on_random_pairs) {
         // Both directions, with exact, larger and too small buffers.
         for (const bytes *input : {&source, &target}) {
             const bytes &output = input == &source ? target : source;
-            for (uint32_t capacity : {uint32_t(output.size()), uint32_t(output.size() + 3), 0u,
-                                      uint32_t(output.size() / 2)}) {
-                outcome fast = run_fast(patch, *input, capacity), model = run_reference(patch, *input, capacity);
+            for (uint32_t capacity :
+                 {uint32_t(output.size()), uint32_t(output.size() + 3), 0u, uint32_t(output.size() / 2)}) {
+                outcome fast = run_fast(patch, *input, capacity),
+                        model = run_reference(patch, *input, capacity);
                 ASSERT_EQ(fast, model) << "capacity " << capacity;
                 if (capacity >= output.size()) {
                     ASSERT_EQ(fast.code, unsigned(qpt::result::success));
@@ -501,12 +525,24 @@ TEST(Damaged, malformed_patches_behave_as_the_reference) {
         for (int d = 0; d < damages; d++) {
             size_t where = random() % patch.size();
             switch (random() % 6) {
-            case 0: patch[where] ^= uint8_t(1u << (random() % 8)); break;
-            case 1: patch[where] = uint8_t(random() % 2 ? 0 : (random() % 2 ? 0x80 : 0x7F)); break;
-            case 2: patch.insert(patch.begin() + long(where), uint8_t(random())); break;
-            case 3: patch.erase(patch.begin() + long(where)); break;
-            case 4: patch.resize(where + 1); break;
-            default: patch[where] = uint8_t(random()); break;
+            case 0:
+                patch[where] ^= uint8_t(1u << (random() % 8));
+                break;
+            case 1:
+                patch[where] = uint8_t(random() % 2 ? 0 : (random() % 2 ? 0x80 : 0x7F));
+                break;
+            case 2:
+                patch.insert(patch.begin() + long(where), uint8_t(random()));
+                break;
+            case 3:
+                patch.erase(patch.begin() + long(where));
+                break;
+            case 4:
+                patch.resize(where + 1);
+                break;
+            default:
+                patch[where] = uint8_t(random());
+                break;
             }
         }
         if (random() % 4)

@@ -173,14 +173,16 @@ static const char *text_past_4_gib() {
     std::string as(block, 'a');
     if (pwrite(fd, as.data(), block, 0) != ssize_t(block))
         return nullptr;
-    char *room = static_cast<char *>(mmap(nullptr, blocks * block + page, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    char *room = static_cast<char *>(
+        mmap(nullptr, blocks * block + page, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     if (room == MAP_FAILED)
         return nullptr;
     for (size_t i = 0; i < blocks; i++) {
         if (mmap(room + i * block, block, PROT_READ, MAP_SHARED | MAP_FIXED, fd, 0) == MAP_FAILED)
             return nullptr;
     }
-    if (mmap(room + blocks * block, page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED)
+    if (mmap(room + blocks * block, page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) ==
+        MAP_FAILED)
         return nullptr;
     close(fd);
     return room;

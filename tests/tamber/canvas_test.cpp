@@ -28,7 +28,9 @@ protected:
     // Waits until the canvas's pixel at (x, y) shows the colour.
     bool shows(GtkWidget *area, int x, int y, uint32_t color) {
         Point origin = support::screenOrigin(area);
-        return support::pumpUntil([&] { return support::screenPixel({origin.x + x, origin.y + y}) == color; });
+        return support::pumpUntil([&] {
+            return support::screenPixel({origin.x + x, origin.y + y}) == color;
+        });
     }
 
     tamber::Window window;
@@ -48,10 +50,10 @@ TEST_F(Surfaces, canvas_starts_black_and_shows_red_green_blue_with_the_top_byte_
         EXPECT_EQ(pixel, 0x000000u);
 
     uint32_t *buffer = canvas.buffer();
-    buffer[0] = 0x00FF0000;          // (0, 0) red
-    buffer[1] = 0x000000FF;          // (1, 0) blue
-    buffer[2] = 0xFF000080;          // (2, 0) dark blue: the top byte must not leak into a channel
-    buffer[3] = 0xA5123456;          // (3, 0) every channel distinct
+    buffer[0] = 0x00FF0000;           // (0, 0) red
+    buffer[1] = 0x000000FF;           // (1, 0) blue
+    buffer[2] = 0xFF000080;           // (2, 0) dark blue: the top byte must not leak into a channel
+    buffer[3] = 0xA5123456;           // (3, 0) every channel distinct
     buffer[7 * 16 + 15] = 0x00FFFFFF; // (15, 7) the last pixel, white
     canvas.redraw();
     ASSERT_TRUE(shows(area, 15, 7, 0xFFFFFF));
@@ -76,7 +78,8 @@ TEST_F(Surfaces, repaint_shows_the_buffer_as_it_is_when_the_expose_is_handled) {
     canvas.buffer()[5] = 0x000000FF; // written before the main loop runs
     ASSERT_TRUE(shows(area, 1, 1, 0x0000FF));
     support::pumpFor(50);
-    EXPECT_EQ(support::screenPixel({support::screenOrigin(area).x + 1, support::screenOrigin(area).y + 1}), 0x0000FFu);
+    EXPECT_EQ(support::screenPixel({support::screenOrigin(area).x + 1, support::screenOrigin(area).y + 1}),
+              0x0000FFu);
 
     // An expose the program did not ask for (the window shown again) repaints from the buffer too.
     canvas.buffer()[0] = 0x0000FF00;
@@ -98,15 +101,18 @@ TEST_F(Surfaces, canvas_given_another_size_draws_only_what_buffer_and_area_share
     ASSERT_TRUE(shows(area, 19, 9, 0xFF0000));
 
     canvas.setGeometry(0, 0, 60, 40); // larger than the buffers
-    ASSERT_TRUE(support::pumpUntil([&] { return area->allocation.width == 60 && area->allocation.height == 40; }));
+    ASSERT_TRUE(
+        support::pumpUntil([&] { return area->allocation.width == 60 && area->allocation.height == 40; }));
     canvas.buffer()[9 * 20 + 19] = 0x000000FF;
     canvas.redraw();
     ASSERT_TRUE(shows(area, 19, 9, 0x0000FF));
-    EXPECT_EQ(support::screenPixel({support::screenOrigin(area).x + 40, support::screenOrigin(area).y + 30}), 0u)
+    EXPECT_EQ(support::screenPixel({support::screenOrigin(area).x + 40, support::screenOrigin(area).y + 30}),
+              0u)
         << "the part outside the buffer is not the black background";
 
     canvas.setGeometry(0, 0, 8, 4); // smaller in both directions
-    ASSERT_TRUE(support::pumpUntil([&] { return area->allocation.width == 8 && area->allocation.height == 4; }));
+    ASSERT_TRUE(
+        support::pumpUntil([&] { return area->allocation.width == 8 && area->allocation.height == 4; }));
     canvas.buffer()[3 * 20 + 7] = 0x0000FF00;
     canvas.redraw();
     EXPECT_TRUE(shows(area, 7, 3, 0x00FF00));

@@ -21,7 +21,9 @@ protected:
         support::ToolkitTest::TearDown();
     }
 
-    static GtkTreeModel *model(ComboBox &combo) { return gtk_combo_box_get_model(GTK_COMBO_BOX(widgetOf(combo))); }
+    static GtkTreeModel *model(ComboBox &combo) {
+        return gtk_combo_box_get_model(GTK_COMBO_BOX(widgetOf(combo)));
+    }
     static int items(ComboBox &combo) { return gtk_tree_model_iter_n_children(model(combo), nullptr); }
     static std::string item(ComboBox &combo, int index) {
         GtkTreeIter iter;
@@ -106,7 +108,8 @@ TEST_F(Combos, user_picks_an_item_from_the_drop_down_list) {
     support::clickAt(support::cellCenter(list, 2, gtk_tree_view_get_column(list, 0)));
     ASSERT_TRUE(support::pumpUntil([&] { return changes == 1; }));
     EXPECT_EQ(combo.selection(), 2);
-    EXPECT_TRUE(support::pumpUntil([&] { return !gtk_widget_get_mapped(gtk_widget_get_toplevel(GTK_WIDGET(list))); }));
+    EXPECT_TRUE(support::pumpUntil(
+        [&] { return !gtk_widget_get_mapped(gtk_widget_get_toplevel(GTK_WIDGET(list))); }));
 
     // The keyboard picks too: Up on the focused combo box selects the item above.
     support::movePointerTo(widgetOf(combo));

@@ -49,7 +49,8 @@ Seen look(GtkWidget *dialog) {
     seen.transientFor = gtk_window_get_transient_for(GTK_WINDOW(dialog));
     seen.modal = gtk_window_get_modal(GTK_WINDOW(dialog));
     std::vector<GtkWidget *> buttons;
-    gtk_container_foreach(GTK_CONTAINER(gtk_dialog_get_action_area(GTK_DIALOG(dialog))), collectButton, &buttons);
+    gtk_container_foreach(GTK_CONTAINER(gtk_dialog_get_action_area(GTK_DIALOG(dialog))), collectButton,
+                          &buttons);
     std::sort(buttons.begin(), buttons.end(),
               [](GtkWidget *a, GtkWidget *b) { return a->allocation.x < b->allocation.x; });
     for (GtkWidget *button : buttons) {
@@ -391,7 +392,8 @@ TEST_F(Dialogs, folder_select_always_ends_in_a_slash) {
     Seen seen;
     support::answerDialog([&](GtkWidget *dialog) {
         seen = look(dialog);
-        EXPECT_EQ(gtk_file_chooser_get_action(GTK_FILE_CHOOSER(dialog)), GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER);
+        EXPECT_EQ(gtk_file_chooser_get_action(GTK_FILE_CHOOSER(dialog)),
+                  GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER);
         EXPECT_EQ(gtk_file_chooser_list_filters(GTK_FILE_CHOOSER(dialog)), nullptr);
         gchar *current = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(dialog));
         bool ready = current && inner == current;

@@ -29,7 +29,9 @@ protected:
         g_list_free(columns);
         return count;
     }
-    static GtkTreeViewColumn *column(ListBox &list, int number) { return gtk_tree_view_get_column(view(list), number); }
+    static GtkTreeViewColumn *column(ListBox &list, int number) {
+        return gtk_tree_view_get_column(view(list), number);
+    }
     static const char *header(ListBox &list, int number) {
         return gtk_label_get_text(GTK_LABEL(gtk_tree_view_column_get_widget(column(list, number))));
     }
@@ -65,7 +67,8 @@ TEST_F(Lists, header_text_fixes_the_columns) {
     EXPECT_STREQ(header(names, 0), "");
     EXPECT_STREQ(header(names, 1), "Name");
     EXPECT_STREQ(header(names, 2), "Size");
-    EXPECT_FALSE(gtk_tree_view_column_get_visible(column(names, 0))) << "check column shown without setCheckable";
+    EXPECT_FALSE(gtk_tree_view_column_get_visible(column(names, 0)))
+        << "check column shown without setCheckable";
     EXPECT_FALSE(gtk_tree_view_get_headers_visible(view(names)));
     EXPECT_TRUE(gtk_tree_view_get_rules_hint(view(names)));
     EXPECT_EQ(gtk_tree_view_get_search_column(view(names)), 1);
@@ -261,7 +264,8 @@ TEST_F(Lists, font_reaches_rows_and_headers_and_focus_is_the_tree_views) {
     ASSERT_TRUE(support::showWindow(window));
     for (int number : {0, 1, 2}) {
         GtkWidget *label = gtk_tree_view_column_get_widget(column(list, number));
-        EXPECT_EQ(pango_font_description_get_size(label->style->font_desc), 13 * PANGO_SCALE) << "header " << number;
+        EXPECT_EQ(pango_font_description_get_size(label->style->font_desc), 13 * PANGO_SCALE)
+            << "header " << number;
     }
     EXPECT_EQ(pango_font_description_get_size(GTK_WIDGET(view(list))->style->font_desc), 13 * PANGO_SCALE);
     EXPECT_EQ(pango_font_description_get_weight(GTK_WIDGET(view(list))->style->font_desc), PANGO_WEIGHT_BOLD);

@@ -25,8 +25,9 @@ protected:
     static void open(Menu &menu, Action &entry) {
         GtkWidget *popup = support::stateOf(menu).menuContainer;
         support::click(widgetOf(menu));
-        ASSERT_TRUE(support::pumpUntil([&] { return gtk_widget_get_mapped(popup) && widgetOf(entry)->allocation.width > 1; }))
-            << "the menu did not open";
+        ASSERT_TRUE(support::pumpUntil([&] {
+            return gtk_widget_get_mapped(popup) && widgetOf(entry)->allocation.width > 1;
+        })) << "the menu did not open";
         support::settle();
     }
     // Opens the menu and clicks the entry; choosing it closes the menu.
@@ -34,7 +35,8 @@ protected:
         open(menu, entry);
         support::click(widgetOf(entry));
         GtkWidget *popup = support::stateOf(menu).menuContainer;
-        ASSERT_TRUE(support::pumpUntil([&] { return !gtk_widget_get_mapped(popup); })) << "the menu did not close";
+        ASSERT_TRUE(support::pumpUntil([&] { return !gtk_widget_get_mapped(popup); }))
+            << "the menu did not close";
     }
 
     tamber::Window window;
@@ -58,7 +60,8 @@ TEST_F(Menus, menu_bar_stays_hidden_until_shown_and_clicks_activate_items) {
     ASSERT_TRUE(support::showWindow(window));
     EXPECT_FALSE(gtk_widget_get_mapped(bar)) << "menus alone must not show the menu bar";
     window.setMenuVisible(true);
-    ASSERT_TRUE(support::pumpUntil([&] { return gtk_widget_get_mapped(widgetOf(file)) && widgetOf(file)->allocation.width > 1; }));
+    ASSERT_TRUE(support::pumpUntil(
+        [&] { return gtk_widget_get_mapped(widgetOf(file)) && widgetOf(file)->allocation.width > 1; }));
 
     choose(file, open);
     EXPECT_TRUE(support::pumpUntil([&] { return opened == 1; }));
@@ -179,7 +182,8 @@ TEST_F(Menus, entries_take_the_font_of_their_parent_down_through_submenus) {
     EXPECT_EQ(labelFont(plainItem), nullptr);
     EXPECT_EQ(labelFont(bare), nullptr);
     EXPECT_EQ(labelFont(bareItem), nullptr);
-    for (Action *entry : std::initializer_list<Action *>{&styled, &submenu, &deep, &check, &radio, &sibling}) {
+    for (Action *entry :
+         std::initializer_list<Action *>{&styled, &submenu, &deep, &check, &radio, &sibling}) {
         PangoFontDescription *shown = labelFont(*entry);
         ASSERT_NE(shown, nullptr);
         EXPECT_STREQ(pango_font_description_get_family(shown), "Serif");

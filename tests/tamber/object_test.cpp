@@ -113,7 +113,8 @@ TEST_F(Windows, shown_window_is_as_large_as_its_form_and_grows_by_its_bars) {
     EXPECT_TRUE(support::pumpUntil([top] { return top->allocation.height == 150; }));
 
     window.setGeometry(70, 90, 240, 100);
-    EXPECT_TRUE(support::pumpUntil([top] { return top->allocation.width == 240 && top->allocation.height == 100; }));
+    EXPECT_TRUE(
+        support::pumpUntil([top] { return top->allocation.width == 240 && top->allocation.height == 100; }));
     Geometry geometry = window.geometry();
     EXPECT_EQ(geometry.x, 70);
     EXPECT_EQ(geometry.y, 90);

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
 #include <gdk/gdkx.h>
 
@@ -43,10 +43,12 @@ public:
         ASSERT_TRUE(tamber::Toolkit::ready()) << "no X display: GUI tests need one (tools/with-xvfb.sh)";
         g_log_set_default_handler(logHandler, nullptr);
         for (const char *domain : {"Gtk", "Gdk", "GLib", "GLib-GObject", "Pango", "GdkPixbuf", "GLib-GIO"})
-            g_log_set_handler(domain, GLogLevelFlags(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION),
+            g_log_set_handler(domain,
+                              GLogLevelFlags(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION),
                               logHandler, nullptr);
         int event = 0, error = 0, major = 0, minor = 0;
-        ASSERT_TRUE(XTestQueryExtension(display(), &event, &error, &major, &minor)) << "the X server lacks XTest";
+        ASSERT_TRUE(XTestQueryExtension(display(), &event, &error, &major, &minor))
+            << "the X server lacks XTest";
     }
 };
 
@@ -87,7 +89,8 @@ bool listed(GtkWidget *dialog) {
 gboolean pollDialog(gpointer) {
     Answer &answer = currentAnswer;
     GtkWidget *dialog = liveDialog();
-    bool ready = dialog && gtk_widget_get_mapped(dialog) && gdk_window_is_viewable(dialog->window) && listed(dialog);
+    bool ready =
+        dialog && gtk_widget_get_mapped(dialog) && gdk_window_is_viewable(dialog->window) && listed(dialog);
     if (ready) {
         answer.found = true;
         if (!answer.done && answer.action(dialog))
@@ -178,8 +181,8 @@ void settle() {
 
 bool waitMapped(GtkWidget *toplevel) {
     bool mapped = pumpUntil([toplevel] {
-        return gtk_widget_get_mapped(toplevel) && toplevel->window && gdk_window_is_viewable(toplevel->window) &&
-               toplevel->allocation.width > 1;
+        return gtk_widget_get_mapped(toplevel) && toplevel->window &&
+               gdk_window_is_viewable(toplevel->window) && toplevel->allocation.width > 1;
     });
     settle();
     return mapped;

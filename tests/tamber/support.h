@@ -5,9 +5,9 @@
 
 #include <functional>
 
-#include <gtk/gtk.h>
-#include <gtest/gtest.h>
 #include <X11/keysym.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
 
 #include "tamber/internal.h"
 

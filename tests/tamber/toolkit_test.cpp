@@ -58,9 +58,11 @@ namespace {
 
 // Runs one disabled test of this binary in a child process with the given environment change and extra
 // arguments; answers its exit status and what it wrote to stderr and stdout.
-int runChild(const char *test, bool withDisplay, const char *extraArgument, std::string &errors, std::string &output) {
+int runChild(const char *test, bool withDisplay, const char *extraArgument, std::string &errors,
+             std::string &output) {
     std::string filter = std::string("--gtest_filter=Startup.") + test;
-    const char *argv[] = {"/proc/self/exe", filter.c_str(), "--gtest_also_run_disabled_tests", nullptr, nullptr, nullptr};
+    const char *argv[] = {"/proc/self/exe", filter.c_str(), "--gtest_also_run_disabled_tests",
+                          nullptr,          nullptr,        nullptr};
     if (extraArgument) {
         argv[3] = "--display";
         argv[4] = extraArgument;
@@ -85,7 +87,8 @@ int runChild(const char *test, bool withDisplay, const char *extraArgument, std:
     for (int fd : {errorPipe[0], errorPipe[1], outputPipe[0], outputPipe[1]})
         posix_spawn_file_actions_addclose(&actions, fd);
     pid_t pid = 0;
-    int spawned = posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, const_cast<char **>(argv), envp.data());
+    int spawned =
+        posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, const_cast<char **>(argv), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(errorPipe[1]);
     close(outputPipe[1]);
@@ -176,7 +179,8 @@ TEST(Startup, without_a_display_the_toolkit_says_so_quietly) {
 TEST(Startup, process_arguments_never_reach_gtk) {
     // GTK would fail to open a display that does not exist, were it given the process's arguments.
     std::string errors, output;
-    EXPECT_EQ(runChild("DISABLED_child_with_display_arguments", true, ":4077", errors, output), 0) << output << errors;
+    EXPECT_EQ(runChild("DISABLED_child_with_display_arguments", true, ":4077", errors, output), 0)
+        << output << errors;
     EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }
 

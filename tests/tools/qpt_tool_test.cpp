@@ -11,8 +11,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -148,7 +148,8 @@ TEST_F(Tool, create_then_apply_both_ways) {
     // The same bytes as the engine writes.
     rudd::qpt engine;
     std::string direct = folder + "/direct.qpt";
-    ASSERT_EQ(engine.create(old_data.data(), 3000, new_data.data(), 3100, direct.c_str()), rudd::qpt::result::success);
+    ASSERT_EQ(engine.create(old_data.data(), 3000, new_data.data(), 3100, direct.c_str()),
+              rudd::qpt::result::success);
     EXPECT_EQ(read(path("old.qpt")), read(direct));
 
     run_result forward = run({"apply", "old.qpt", "old.bin", "out.bin"});
@@ -198,17 +199,19 @@ TEST_F(Tool, info_describes_the_patch_and_a_file) {
     write("short.bin", bytes(10, 1));
     run_result size = run({"info", "p.qpt", "short.bin"});
     EXPECT_EQ(size.status, 1);
-    EXPECT_EQ(size.err, "qpt: 'short.bin' is neither source nor target of 'p.qpt': size 10 bytes, expected 3000 "
-                        "(source) or 3100 (target)\n");
+    EXPECT_EQ(size.err,
+              "qpt: 'short.bin' is neither source nor target of 'p.qpt': size 10 bytes, expected 3000 "
+              "(source) or 3100 (target)\n");
     bytes changed = old_data;
     changed[5] ^= 1;
     write("changed.bin", changed);
     run_result checksum = run({"info", "p.qpt", "changed.bin"});
     EXPECT_EQ(checksum.status, 1);
     char line[256];
-    std::snprintf(line, sizeof line,
-                  "qpt: 'changed.bin' is neither source nor target of 'p.qpt': CRC-32 %08x, expected %08x (source)\n",
-                  rudd::qpt::crc32(changed.data(), 3000), rudd::qpt::crc32(old_data.data(), 3000));
+    std::snprintf(
+        line, sizeof line,
+        "qpt: 'changed.bin' is neither source nor target of 'p.qpt': CRC-32 %08x, expected %08x (source)\n",
+        rudd::qpt::crc32(changed.data(), 3000), rudd::qpt::crc32(old_data.data(), 3000));
     EXPECT_EQ(checksum.err, line);
 }
 
@@ -223,9 +226,10 @@ TEST_F(Tool, failed_apply_leaves_the_files_as_they_were) {
     run_result wrong = run({"apply", "p.qpt", "wrong.bin", "out.bin"});
     EXPECT_EQ(wrong.status, 1);
     char line[256];
-    std::snprintf(line, sizeof line,
-                  "qpt: 'wrong.bin' is neither source nor target of 'p.qpt': CRC-32 %08x, expected %08x (source)\n",
-                  rudd::qpt::crc32(bytes(3000, 9).data(), 3000), rudd::qpt::crc32(old_data.data(), 3000));
+    std::snprintf(
+        line, sizeof line,
+        "qpt: 'wrong.bin' is neither source nor target of 'p.qpt': CRC-32 %08x, expected %08x (source)\n",
+        rudd::qpt::crc32(bytes(3000, 9).data(), 3000), rudd::qpt::crc32(old_data.data(), 3000));
     EXPECT_EQ(wrong.err, line);
     EXPECT_EQ(listing(), before);
     EXPECT_EQ(text(path("out.bin")), "keep");
@@ -253,8 +257,9 @@ TEST_F(Tool, failed_apply_leaves_the_files_as_they_were) {
     before = listing();
     run_result bent = run({"apply", "bent.qpt", "old.bin", "out.bin"});
     EXPECT_EQ(bent.status, 1);
-    EXPECT_EQ(bent.err, "qpt: 'bent.qpt' does not turn 'old.bin' into the file it records (the patch is damaged); "
-                        "'out.bin' not written\n");
+    EXPECT_EQ(bent.err,
+              "qpt: 'bent.qpt' does not turn 'old.bin' into the file it records (the patch is damaged); "
+              "'out.bin' not written\n");
     EXPECT_EQ(listing(), before);
     EXPECT_EQ(text(path("out.bin")), "keep");
 
@@ -312,18 +317,27 @@ TEST_F(Tool, refuses_inputs_and_outputs_it_cannot_use) {
     ASSERT_EQ(symlink("/dev/null", path("to-null").c_str()), 0);
     names before = listing();
     const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"apply", "p.qpt", "missing.bin", "out"}, "qpt: cannot open 'missing.bin': No such file or directory\n"},
+        {{"apply", "p.qpt", "missing.bin", "out"},
+         "qpt: cannot open 'missing.bin': No such file or directory\n"},
         {{"apply", "p.qpt", "folder", "out"}, "qpt: 'folder' is a folder, not a file\n"},
         {{"create", "old.bin", "/dev/null"}, "qpt: '/dev/null' is not a regular file\n"},
-        {{"apply", "p.qpt", "old.bin", "old.bin"}, "qpt: 'old.bin' is the same file as 'old.bin'; choose another OUTPUT\n"},
-        {{"apply", "p.qpt", "old.bin", "p.qpt"}, "qpt: 'p.qpt' is the same file as 'p.qpt'; choose another OUTPUT\n"},
-        {{"apply", "p.qpt", "old.bin", "folder"}, "qpt: 'folder' exists and is not a regular file; it is not replaced\n"},
-        {{"apply", "p.qpt", "old.bin", "to-folder"}, "qpt: 'to-folder' exists and is not a regular file; it is not replaced\n"},
-        {{"create", "old.bin", "new.bin", "to-null"}, "qpt: 'to-null' exists and is not a regular file; it is not replaced\n"},
-        {{"apply", "p.qpt", "old.bin", "/dev/full"}, "qpt: '/dev/full' exists and is not a regular file; it is not replaced\n"},
+        {{"apply", "p.qpt", "old.bin", "old.bin"},
+         "qpt: 'old.bin' is the same file as 'old.bin'; choose another OUTPUT\n"},
+        {{"apply", "p.qpt", "old.bin", "p.qpt"},
+         "qpt: 'p.qpt' is the same file as 'p.qpt'; choose another OUTPUT\n"},
+        {{"apply", "p.qpt", "old.bin", "folder"},
+         "qpt: 'folder' exists and is not a regular file; it is not replaced\n"},
+        {{"apply", "p.qpt", "old.bin", "to-folder"},
+         "qpt: 'to-folder' exists and is not a regular file; it is not replaced\n"},
+        {{"create", "old.bin", "new.bin", "to-null"},
+         "qpt: 'to-null' exists and is not a regular file; it is not replaced\n"},
+        {{"apply", "p.qpt", "old.bin", "/dev/full"},
+         "qpt: '/dev/full' exists and is not a regular file; it is not replaced\n"},
         {{"create", "p.qpt", "new.bin"}, "qpt: 'p.qpt' is the same file as 'p.qpt'; choose another PATCH\n"},
-        {{"create", "old.bin", "new.bin", "no/such/p.qpt"}, "qpt: cannot write 'no/such/p.qpt': No such file or directory\n"},
-        {{"apply", "p.qpt", "old.bin", "no/such/out"}, "qpt: cannot write 'no/such/out': No such file or directory\n"},
+        {{"create", "old.bin", "new.bin", "no/such/p.qpt"},
+         "qpt: cannot write 'no/such/p.qpt': No such file or directory\n"},
+        {{"apply", "p.qpt", "old.bin", "no/such/out"},
+         "qpt: cannot write 'no/such/out': No such file or directory\n"},
     };
     for (auto &[arguments, message] : cases) {
         run_result r = run(arguments);

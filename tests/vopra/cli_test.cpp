@@ -48,7 +48,8 @@ public:
         EXPECT_EQ('\n', said.empty() ? 0 : said.back()) << said;
         std::string message = said.size() > 6 ? said.substr(5, said.size() - 6) : said;
         EXPECT_TRUE(WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 1) << WEXITSTATUS(status);
-        return Seen{WEXITSTATUS(status) == 0 ? vopra::Outcome::Kind::Information : vopra::Outcome::Kind::Warning,
+        return Seen{WEXITSTATUS(status) == 0 ? vopra::Outcome::Kind::Information
+                                             : vopra::Outcome::Kind::Warning,
                     message};
     }
 };
@@ -69,6 +70,8 @@ TEST_P(InPlace, throughTheTool) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tool, InPlace, testing::ValuesIn(inPlaceScenarios()),
-                         [](const testing::TestParamInfo<Scenario> &info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<Scenario> &info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace

@@ -150,7 +150,8 @@ Bytes makePatch(const Bytes &from, const Bytes &to) {
 
 // The patch's own checksum (its last four bytes) made right again after a deliberate change.
 void resealPatch(Bytes &patch) {
-    uint32_t crc = rudd::qpt::crc32(reinterpret_cast<const uint8_t *>(patch.data()), uint32_t(patch.size() - 4));
+    uint32_t crc =
+        rudd::qpt::crc32(reinterpret_cast<const uint8_t *>(patch.data()), uint32_t(patch.size() - 4));
     for (int i = 0; i < 4; i++)
         patch[patch.size() - 4 + i] = char(crc >> (8 * i));
 }
@@ -160,12 +161,14 @@ void expectOutcome(const Seen &seen, Kind kind, const std::string &message) {
     EXPECT_EQ(kind == Kind::Warning ? "warning" : "information",
               seen.kind == Kind::Warning ? "warning" : "information");
 }
-void expectWarning(const Seen &seen, const std::string &message) { expectOutcome(seen, Kind::Warning, message); }
+void expectWarning(const Seen &seen, const std::string &message) {
+    expectOutcome(seen, Kind::Warning, message);
+}
 
 // A run that must leave everything exactly as it was: contents, names, links and no file created even
 // for a moment.
-void expectRefusedUntouched(Driver &driver, const Folder &folder, Operation operation, const std::string &first,
-                            const std::string &second, const std::string &message) {
+void expectRefusedUntouched(Driver &driver, const Folder &folder, Operation operation,
+                            const std::string &first, const std::string &second, const std::string &message) {
     folder.settle();
     auto before = folder.snapshot();
     expectWarning(driver.run(operation, first, second), message);
@@ -435,8 +438,10 @@ void applyToFolderDeviceAndFifo(Driver &driver) {
     ASSERT_EQ(0, mkfifo((folder / "pipe.qpt").c_str(), 0644));
     folder.folder("dir.qpt");
     folder.write("game.sfc", "");
-    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "p.qpt", folder / "dir.sfc", "Patching failed");
-    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "p.qpt", folder / "pipe.sfc", "Patching failed");
+    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "p.qpt", folder / "dir.sfc",
+                           "Patching failed");
+    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "p.qpt", folder / "pipe.sfc",
+                           "Patching failed");
     expectRefusedUntouched(driver, folder, Operation::Apply, folder / "pipe.qpt", folder / "game.sfc",
                            "Patching failed");
     expectRefusedUntouched(driver, folder, Operation::Apply, folder / "dir.qpt", folder / "game.sfc",
@@ -471,7 +476,8 @@ void applyDiskFull(Driver &driver) {
     auto before = folder.snapshot();
     {
         SizeLimit limit(4096);
-        expectWarning(driver.run(Operation::Apply, folder / "game.qpt", folder / "game.sfc"), "Patching failed");
+        expectWarning(driver.run(Operation::Apply, folder / "game.qpt", folder / "game.sfc"),
+                      "Patching failed");
     }
     folder.settle();
     EXPECT_EQ(before, folder.snapshot());
@@ -593,8 +599,9 @@ void applyThroughPlantedLinks(Driver &driver) {
     EXPECT_TRUE(folder.read("game.sfc") == newData());
     // The temporary name was taken, so the link there was left alone.
     EXPECT_EQ(folder / "elsewhere/other", std::filesystem::read_symlink(folder / "game.tmp").string());
-    EXPECT_EQ((std::vector<std::string>{"elsewhere", "game.bak", "game.qpt", "game.sfc", "game.tmp", "wrong.qpt"}),
-              folder.names());
+    EXPECT_EQ(
+        (std::vector<std::string>{"elsewhere", "game.bak", "game.qpt", "game.sfc", "game.tmp", "wrong.qpt"}),
+        folder.names());
 }
 
 // ---- create ----
@@ -752,7 +759,8 @@ void createOntoFolder(Driver &driver) {
     folder.write("old.sfc", oldData);
     folder.write("new.sfc", newData());
     folder.write("old.qpt/keep", "kept");
-    expectWarning(driver.run(Operation::Create, folder / "old.sfc", folder / "new.sfc"), "Patch creation failed");
+    expectWarning(driver.run(Operation::Create, folder / "old.sfc", folder / "new.sfc"),
+                  "Patch creation failed");
     EXPECT_EQ((std::vector<std::string>{"new.sfc", "old.qpt", "old.sfc"}), folder.names());
     EXPECT_EQ("kept", folder.read("old.qpt/keep"));
 }
@@ -796,7 +804,8 @@ const std::vector<Scenario> &scenarios() {
         {"createSourceTooLarge", Operation::Create, createSourceTooLarge, false},
         {"createTargetTooLarge", Operation::Create, createTargetTooLarge, false},
         {"createSucceeds", Operation::Create, createSucceeds, false},
-        {"createWithoutExtensionSameFileAndEmpty", Operation::Create, createWithoutExtensionSameFileAndEmpty, false},
+        {"createWithoutExtensionSameFileAndEmpty", Operation::Create, createWithoutExtensionSameFileAndEmpty,
+         false},
         {"createThroughPlantedLinks", Operation::Create, createThroughPlantedLinks, false},
         {"createOverItsOwnInput", Operation::Create, createOverItsOwnInput, false},
         {"createFromFolderAndFifo", Operation::Create, createFromFolderAndFifo, false},

@@ -37,4 +37,6 @@ struct Scenario {
 
 const std::vector<Scenario> &scenarios();
 
-inline void PrintTo(const Scenario &scenario, std::ostream *out) { *out << scenario.name; }
+inline void PrintTo(const Scenario &scenario, std::ostream *out) {
+    *out << scenario.name;
+}

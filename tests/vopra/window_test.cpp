@@ -18,7 +18,9 @@
 
 namespace {
 
-GtkWidget *widget(tamber::Object &object) { return support::widgetOf(object); }
+GtkWidget *widget(tamber::Object &object) {
+    return support::widgetOf(object);
+}
 
 // A message box as the user sees it.
 struct Box {
@@ -58,7 +60,8 @@ void typeInto(tamber::TextBox &box, const std::string &text) {
     support::pressKey(XK_BackSpace);
     support::typeText(text.c_str());
     // Returns as soon as the text is there; the long limit only serves a loaded machine.
-    EXPECT_TRUE(support::pumpUntil([&] { return std::string(box.text()) == text; }, 15000)) << "typed " << text;
+    EXPECT_TRUE(support::pumpUntil([&] { return std::string(box.text()) == text; }, 15000))
+        << "typed " << text;
 }
 
 // Runs the program's main loop until something ends it; a watchdog keeps a broken run from hanging.
@@ -134,7 +137,8 @@ public:
         closeWindow(window);
         if (box.type != GTK_MESSAGE_WARNING && box.type != GTK_MESSAGE_INFO)
             ADD_FAILURE() << "a message box of type " << box.type;
-        return Seen{box.type == GTK_MESSAGE_INFO ? vopra::Outcome::Kind::Information : vopra::Outcome::Kind::Warning,
+        return Seen{box.type == GTK_MESSAGE_INFO ? vopra::Outcome::Kind::Information
+                                                 : vopra::Outcome::Kind::Warning,
                     box.text};
     }
 };
@@ -147,7 +151,9 @@ TEST_P(Scenarios, throughTheWindow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Window, Scenarios, testing::ValuesIn(scenarios()),
-                         [](const testing::TestParamInfo<Scenario> &info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<Scenario> &info) {
+                             return std::string(info.param.name);
+                         });
 
 class MainWindow : public support::ToolkitTest {
 protected:
@@ -192,7 +198,8 @@ TEST_F(MainWindow, startsWithItsLayoutCaptionsFontAndStates) {
     EXPECT_STREQ("vopra v04", gtk_window_get_title(GTK_WINDOW(toplevel)));
     int x = 0, y = 0;
     gdk_window_get_origin(toplevel->window, &x, &y);
-    EXPECT_EQ((Place{128, 128, 480, 135}), (Place{x, y, toplevel->allocation.width, toplevel->allocation.height}));
+    EXPECT_EQ((Place{128, 128, 480, 135}),
+              (Place{x, y, toplevel->allocation.width, toplevel->allocation.height}));
     EXPECT_FALSE(gtk_window_get_resizable(GTK_WINDOW(toplevel)));
 
     struct Expected {
@@ -347,7 +354,8 @@ TEST_F(MainWindow, browseOffersTheDialogOfTheModeAndFillsItsBox) {
     }
 
     // A chosen file replaces the box's text and Ok follows at once.
-    std::string folder = std::filesystem::temp_directory_path() / ("vopra-browse-" + std::to_string(getpid()));
+    std::string folder =
+        std::filesystem::temp_directory_path() / ("vopra-browse-" + std::to_string(getpid()));
     std::filesystem::create_directories(folder);
     std::ofstream(folder + "/new.sfc") << "new";
     support::click(widget(window->applyMode));
@@ -359,7 +367,8 @@ TEST_F(MainWindow, browseOffersTheDialogOfTheModeAndFillsItsBox) {
 
 TEST_F(MainWindow, progressMovesInWholePercentsAndTheWindowRepaints) {
     // Large enough for the engine to report many times; event handling follows whole-percent steps.
-    std::string folder = std::filesystem::temp_directory_path() / ("vopra-progress-" + std::to_string(getpid()));
+    std::string folder =
+        std::filesystem::temp_directory_path() / ("vopra-progress-" + std::to_string(getpid()));
     std::filesystem::create_directories(folder);
     std::string oldData(6 << 20, 'a'), newData = oldData;
     for (size_t i = 0; i < newData.size(); i += 4093)
@@ -403,7 +412,8 @@ TEST_F(MainWindow, progressMovesInWholePercentsAndTheWindowRepaints) {
 TEST_F(MainWindow, closingTheWindowDuringAnOperationStillReportsItsOutcome) {
     // The close request arrives while the engine works: the run goes on to its end, its message is
     // shown and the program ends once it is answered.
-    std::string folder = std::filesystem::temp_directory_path() / ("vopra-closing-" + std::to_string(getpid()));
+    std::string folder =
+        std::filesystem::temp_directory_path() / ("vopra-closing-" + std::to_string(getpid()));
     std::filesystem::create_directories(folder);
     std::string oldData(4 << 20, 'a'), newData = oldData;
     for (size_t i = 0; i < newData.size(); i += 4093)
@@ -422,7 +432,8 @@ TEST_F(MainWindow, closingTheWindowDuringAnOperationStillReportsItsOutcome) {
                          if (!state->sent && fraction >= 0.3) {
                              support::sendCloseRequest(state->toplevel);
                              state->sent = true;
-                         } else if (state->sent && fraction < 1.0 && !gtk_widget_get_visible(state->toplevel)) {
+                         } else if (state->sent && fraction < 1.0 &&
+                                    !gtk_widget_get_visible(state->toplevel)) {
                              state->hiddenWhileWorking = true;
                          }
                      }),

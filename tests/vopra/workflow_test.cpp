@@ -32,7 +32,9 @@ TEST_P(Workflow, runs) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, Workflow, testing::ValuesIn(scenarios()),
-                         [](const testing::TestParamInfo<Scenario> &info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<Scenario> &info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(Files, folderOfEveryKindOfPathIsSynced) {
     // A bare name lies in the working folder, and the root's files in "/".

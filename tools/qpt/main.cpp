@@ -211,8 +211,10 @@ void temporary_name(const char *output, unsigned attempt) {
     string folder(output), name = rudd::file_name(output);
     uint32_t cut = folder.length() - name.length();
     folder[cut] = 0;
-    unsigned long tag = (unsigned long)(getpid()) * 2654435761ul ^ (unsigned long)(std::time(nullptr)) ^ attempt * 40503ul;
-    std::snprintf(pending_name, sizeof pending_name, "%s.%s.%06lx.part", folder.text(), name.text(), tag % 0x1000000);
+    unsigned long tag =
+        (unsigned long)(getpid()) * 2654435761ul ^ (unsigned long)(std::time(nullptr)) ^ attempt * 40503ul;
+    std::snprintf(pending_name, sizeof pending_name, "%s.%s.%06lx.part", folder.text(), name.text(),
+                  tag % 0x1000000);
 }
 
 bool too_long(const char *output) {
@@ -280,7 +282,8 @@ int create_patch(int count, char **operands) {
     if (count < 2 || count > 3)
         return usage("qpt create SOURCE TARGET [PATCH]");
     const char *source_name = operands[0], *target_name = operands[1];
-    string patch_name = count == 3 ? string(operands[2]) : string(rudd::remove_extension(source_name), ".qpt");
+    string patch_name =
+        count == 3 ? string(operands[2]) : string(rudd::remove_extension(source_name), ".qpt");
     filemap source, target;
     if (!map_input(source, source_name) || !map_input(target, target_name))
         return status_failure;
@@ -344,7 +347,8 @@ int apply_patch(int count, char **operands) {
     const char *patch_name = operands[0], *input_name = operands[1], *output_name = operands[2];
     filemap patch, input;
     qpt::summary recorded;
-    if (!map_input(patch, patch_name) || !read_patch(patch, patch_name, recorded) || !map_input(input, input_name))
+    if (!map_input(patch, patch_name) || !read_patch(patch, patch_name, recorded) ||
+        !map_input(input, input_name))
         return status_failure;
     char reason[160];
     if (input.size() != recorded.source_size && input.size() != recorded.target_size) {
@@ -391,14 +395,15 @@ int apply_patch(int count, char **operands) {
     progress_bar bar("applying");
     bar.bind(engine);
     uint32_t capacity = output.size();
-    qpt::result result = engine.apply(patch.data(), patch.size(), input.data(), input.size(), output.data(), capacity);
+    qpt::result result =
+        engine.apply(patch.data(), patch.size(), input.data(), input.size(), output.data(), capacity);
     bar.finish();
     if (result == qpt::result::source_invalid) {
         match(recorded, input, reason, sizeof reason);
         say("'%s' is neither source nor target of '%s': %s", input_name, patch_name, reason);
     } else if (result != qpt::result::success) {
-        say("'%s' does not turn '%s' into the file it records (the patch is damaged); '%s' not written", patch_name,
-            input_name, output_name);
+        say("'%s' does not turn '%s' into the file it records (the patch is damaged); '%s' not written",
+            patch_name, input_name, output_name);
     } else if (replacing && !output.sync()) {
         say("cannot write '%s': %s", output_name, std::strerror(errno));
         result = qpt::result::patch_unwritable;
@@ -426,17 +431,25 @@ int describe_patch(int count, char **operands) {
                 "target: %u bytes, CRC-32 %08x\n"
                 "hunks: %u\n"
                 "changed bytes: %llu\n",
-                patch_name, patch.size(), recorded.source_size, recorded.source_checksum, recorded.target_size,
-                recorded.target_checksum, recorded.hunks, (unsigned long long)recorded.changed);
+                patch_name, patch.size(), recorded.source_size, recorded.source_checksum,
+                recorded.target_size, recorded.target_checksum, recorded.hunks,
+                (unsigned long long)recorded.changed);
     if (count == 1)
         return 0;
     const char *file_name = operands[1];
     char reason[160];
     switch (match(recorded, input, reason, sizeof reason)) {
-    case side::source: std::printf("%s: the patch's source\n", file_name); return 0;
-    case side::target: std::printf("%s: the patch's target\n", file_name); return 0;
-    case side::both: std::printf("%s: the patch's source and target (the patch changes nothing)\n", file_name); return 0;
-    case side::neither: break;
+    case side::source:
+        std::printf("%s: the patch's source\n", file_name);
+        return 0;
+    case side::target:
+        std::printf("%s: the patch's target\n", file_name);
+        return 0;
+    case side::both:
+        std::printf("%s: the patch's source and target (the patch changes nothing)\n", file_name);
+        return 0;
+    case side::neither:
+        break;
     }
     std::fflush(stdout);
     say("'%s' is neither source nor target of '%s': %s", file_name, patch_name, reason);
