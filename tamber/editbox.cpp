@@ -17,12 +17,7 @@ void editBoxChanged(EditBox *editBox) {
 
 void EditBox::create(Window &parent, unsigned x, unsigned y, unsigned width, unsigned height,
                      const rudd::string &text) {
-    state->widget = gtk_scrolled_window_new(nullptr, nullptr);
-    this->parent = &parent;
-    GtkScrolledWindow *scrolled = GTK_SCROLLED_WINDOW(state->widget);
-    gtk_scrolled_window_set_policy(scrolled, GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
-    gtk_scrolled_window_set_shadow_type(scrolled, GTK_SHADOW_ETCHED_IN);
-    gtk_widget_set_size_request(state->widget, static_cast<gint>(width), static_cast<gint>(height));
+    beginScrolledControl(*this, parent, width, height);
     state->subWidget = gtk_text_view_new();
     gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(state->subWidget), GTK_WRAP_WORD_CHAR);
     gtk_container_add(GTK_CONTAINER(state->widget), state->subWidget);

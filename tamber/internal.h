@@ -61,4 +61,8 @@ inline gulong connectSignal(gpointer instance, const char *signal, GCallback han
 enum class TakesFont : bool { No = false, Yes = true };
 void placeControl(Widget &control, Window &window, unsigned x, unsigned y, TakesFont takesFont);
 
+// The first steps of a scrolled control (edit box, list box): its widget is a scrolled window with
+// automatic scroll bars and an etched frame, sized as asked; the caller adds the inner view.
+void beginScrolledControl(Widget &control, Window &window, unsigned width, unsigned height);
+
 } // namespace tamber

@@ -123,12 +123,7 @@ void ListBox::create(Window &parent, unsigned x, unsigned y, unsigned width, uns
                      const rudd::string &text) {
     ListBoxState &list = *listState;
     list.lastSelection = -1;
-    state->widget = gtk_scrolled_window_new(nullptr, nullptr);
-    this->parent = &parent;
-    GtkScrolledWindow *scrolled = GTK_SCROLLED_WINDOW(state->widget);
-    gtk_scrolled_window_set_policy(scrolled, GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
-    gtk_scrolled_window_set_shadow_type(scrolled, GTK_SHADOW_ETCHED_IN);
-    gtk_widget_set_size_request(state->widget, static_cast<gint>(width), static_cast<gint>(height));
+    beginScrolledControl(*this, parent, width, height);
 
     // The first piece (always empty) heads the check column.
     rudd::string_list headers;

@@ -78,6 +78,16 @@ void placeControl(Widget &control, Window &window, unsigned x, unsigned y, Takes
     gtk_widget_show(widget);
 }
 
+void beginScrolledControl(Widget &control, Window &window, unsigned width, unsigned height) {
+    ObjectState &state = Internal::state(control);
+    state.widget = gtk_scrolled_window_new(nullptr, nullptr);
+    Internal::parent(control) = &window;
+    GtkScrolledWindow *scrolled = GTK_SCROLLED_WINDOW(state.widget);
+    gtk_scrolled_window_set_policy(scrolled, GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
+    gtk_scrolled_window_set_shadow_type(scrolled, GTK_SHADOW_ETCHED_IN);
+    gtk_widget_set_size_request(state.widget, static_cast<gint>(width), static_cast<gint>(height));
+}
+
 // Window
 
 Window Window::noParent;

@@ -95,8 +95,8 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
     filemap patch, target;
     if (!patch.open(patchPath, filemap::mode::read) || !target.open(targetPath, filemap::mode::read))
         return warning(patchingFailed);
-    prefault(patch, Access::Read);
-    prefault(target, Access::Read);
+    patch.populate();
+    target.populate();
     if (!matchesPatch(patch, target))
         return warning(patchingFailed);
 
@@ -116,7 +116,7 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
     filemap outputMap;
     bool patched = false;
     if (prepared && outputMap.open(output, filemap::mode::readwrite) && outputMap.size() == outputSize) {
-        prefault(outputMap, Access::Write);
+        outputMap.populate();
         engine.progress = progress;
         uint32_t capacity = outputMap.size();
         qpt::result result = engine.apply(patch.data(), patch.size(), target.data(), target.size(),

@@ -46,8 +46,8 @@ Outcome createPatch(const string &sourcePath, const string &targetPath, const Pr
     filemap source, target;
     if (!source.open(sourcePath, filemap::mode::read) || !target.open(targetPath, filemap::mode::read))
         return warning(creationFailed);
-    prefault(source, Access::Read);
-    prefault(target, Access::Read);
+    source.populate();
+    target.populate();
 
     // The patch is written under a fresh name beside its final one and renamed over it only when whole
     // and on disk: a failed run leaves no partial patch and keeps an earlier file of that name as it was.

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,16 +37,6 @@ bool freshName(const string &first, string &name) {
             return true;
     }
     return false;
-}
-
-void prefault(const rudd::filemap &map, Access access) {
-#if defined(MADV_POPULATE_READ) && defined(MADV_POPULATE_WRITE)
-    if (map.data())
-        madvise(map.data(), map.size(), access == Access::Write ? MADV_POPULATE_WRITE : MADV_POPULATE_READ);
-#else
-    (void)map;
-    (void)access;
-#endif
 }
 
 bool syncFile(const char *path) {

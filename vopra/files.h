@@ -1,6 +1,5 @@
 #pragma once
 
-#include "rudd/file.h"
 #include "rudd/string.h"
 
 #include <sys/types.h>
@@ -27,11 +26,6 @@ bool namesFile(const char *name, const PathInfo &info);
 // The first of first, first.1, first.2, ... under which nothing exists, not even a dangling link.
 // A side file is then created there exclusively, so an existing file is never opened for writing.
 bool freshName(const rudd::string &first, rudd::string &name);
-
-// Maps all of a file's pages at once instead of at one page fault per page, which costs most of a large
-// run's time otherwise. Only a hint: without it the faults come as the engine goes.
-enum class Access { Read, Write };
-void prefault(const rudd::filemap &map, Access access);
 
 // Puts a written file's data on disk before it is renamed into place.
 bool syncFile(const char *path);

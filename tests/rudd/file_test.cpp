@@ -1,4 +1,5 @@
 #include "rudd/file.h"
+#include "tests/read_file.h"
 
 #include <gtest/gtest.h>
 
@@ -38,17 +39,7 @@ protected:
 
     std::string path(const char *name) const { return folder + "/" + name; }
 
-    static std::vector<uint8_t> contents(const std::string &name) {
-        std::vector<uint8_t> bytes;
-        FILE *fp = std::fopen(name.c_str(), "rb");
-        if (!fp)
-            return bytes;
-        int c;
-        while ((c = std::fgetc(fp)) != EOF)
-            bytes.push_back(uint8_t(c));
-        std::fclose(fp);
-        return bytes;
-    }
+    static std::vector<uint8_t> contents(const std::string &name) { return readFile(name); }
 
     static off_t size_on_disk(const std::string &name) {
         struct stat info;

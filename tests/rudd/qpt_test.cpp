@@ -1,4 +1,5 @@
 #include "rudd/qpt.h"
+#include "tests/read_file.h"
 #include "tests/rudd/qpt_reference.h"
 
 #include <gtest/gtest.h>
@@ -73,17 +74,7 @@ protected:
     }
     std::string path(const char *name) const { return folder + "/" + name; }
 
-    static bytes read(const std::string &name) {
-        bytes data;
-        FILE *fp = std::fopen(name.c_str(), "rb");
-        if (!fp)
-            return data;
-        int c;
-        while ((c = std::fgetc(fp)) != EOF)
-            data.push_back(uint8_t(c));
-        std::fclose(fp);
-        return data;
-    }
+    static bytes read(const std::string &name) { return readFile(name); }
 
     // The fast engine's patch, with its progress calls.
     bytes create(const bytes &source, const bytes &target, reference::calls *calls = nullptr) {

@@ -2,6 +2,7 @@
 // stdout and stderr, and which files are left behind.
 
 #include "rudd/qpt.h"
+#include "tests/read_file.h"
 
 #include <gtest/gtest.h>
 
@@ -83,17 +84,7 @@ protected:
         bytes data = read(name);
         return std::string(data.begin(), data.end());
     }
-    static bytes read(const std::string &name) {
-        bytes data;
-        FILE *fp = std::fopen(name.c_str(), "rb");
-        if (!fp)
-            return data;
-        int c;
-        while ((c = std::fgetc(fp)) != EOF)
-            data.push_back(uint8_t(c));
-        std::fclose(fp);
-        return data;
-    }
+    static bytes read(const std::string &name) { return readFile(name); }
     void write(const std::string &name, const bytes &data) {
         FILE *fp = std::fopen(path(name).c_str(), "wb");
         ASSERT_NE(fp, nullptr);

@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -131,23 +130,6 @@ private:
     unsigned last = ~0u;
 };
 
-// Asks the system to map all of a file's pages at once rather than at one fault per page, which is
-// most of the cost of a large run. Only a hint: a system without it takes the faults as they come.
-void prefault(const filemap &map, bool writing) {
-#if defined(MADV_POPULATE_READ) && defined(MADV_POPULATE_WRITE)
-    if (!map.data())
-        return;
-    // A new output's pages can then be made, and mapped, two megabytes at a time: writing it costs a
-    // fifth as much here. Inputs already in the page cache keep the pages they have, so no hint there.
-    if (writing)
-        madvise(map.data(), map.size(), MADV_HUGEPAGE);
-    madvise(map.data(), map.size(), writing ? MADV_POPULATE_WRITE : MADV_POPULATE_READ);
-#else
-    (void)map;
-    (void)writing;
-#endif
-}
-
 // Maps an input file, or says in the user's terms why it cannot.
 bool map_input(filemap &map, const char *name) {
     struct stat info;
@@ -172,7 +154,7 @@ bool map_input(filemap &map, const char *name) {
         say("cannot read '%s': %s", name, errno ? std::strerror(errno) : "mapping failed");
         return false;
     }
-    prefault(map, false);
+    map.populate();
     return true;
 }
 
@@ -390,7 +372,7 @@ int apply_patch(int count, char **operands) {
         return status_failure;
     }
 
-    prefault(output, true);
+    output.populate();
     qpt engine;
     progress_bar bar("applying");
     bar.bind(engine);
