@@ -19,9 +19,7 @@ namespace rudd {
 
 namespace {
 
-const uint8_t magic[4] = {'Q', 'P', 'T', '1'};
 const uint32_t trailer_size = 12;
-const uint32_t smallest_patch = 18;
 
 // Equal stretches are copied, compared and checksummed this many positions at a time, so the bytes a
 // stretch has just brought into the cache are checksummed while they are still there.
@@ -276,6 +274,70 @@ bool qpt::run(uint64_t room) {
     }
 }
 
+// Magic and the two recorded sizes; offset ends just past them. false for a patch too short or
+// malformed to have them.
+bool qpt::read_header(const uint8_t *data, uint32_t size, uint32_t &offset, uint32_t &recordedSource,
+                      uint32_t &recordedTarget) {
+    if (size < smallest_patch || std::memcmp(data, magic, sizeof magic) != 0)
+        return false;
+    offset = sizeof magic;
+    return parse_number(data, size, offset, recordedSource) &&
+           parse_number(data, size, offset, recordedTarget);
+}
+
+// Where both files have bytes and the patch goes on well past a hunk, a short hunk needs none of the
+// checks at the files' or the patch's ends: it is done here a byte at a time, in line. false, with
+// nothing done, for a hunk that is not short or not clear of those ends.
+bool qpt::short_hunk_in_line(uint64_t both, uint32_t hunksEnd) {
+    if (uint64_t(patch_offset) + short_hunk >= hunksEnd || target_offset + 2 * short_hunk >= both)
+        return false;
+    const uint8_t *hunk = patch_data + patch_offset;
+    uint32_t skip = hunk[0] & 0x7F, used = 1;
+    if (!(hunk[0] & 0x80))
+        skip = short_hunk; // a number of two bytes or more: not short
+    uint32_t length = 0;
+    while (length < short_hunk && hunk[used + length] != 0)
+        length++;
+    if (skip >= short_hunk || length >= short_hunk)
+        return false;
+    uint64_t from = target_offset;
+    const uint8_t *source = source_data + from;
+    uint8_t *target = target_data + from;
+    for (uint32_t i = 0; i < skip; i++)
+        target[i] = source[i];
+    const uint8_t *bytes = hunk + used;
+    for (uint32_t i = 0; i <= length; i++)
+        target[skip + i] = uint8_t(bytes[i] ^ source[skip + i]);
+    patch_offset += used + length + 1;
+    target_offset = from + skip + length + 1;
+    source_offset = uint32_t(target_offset);
+    fold_when_due();
+    report(from, target_offset);
+    return true;
+}
+
+// Reads the trailer and compares it with the checksums of what was read and written. The patch
+// checksum is checked first; then the source, read in either direction, picks which recorded target
+// the output must match.
+qpt::result qpt::verdict(uint32_t recordedSource, uint32_t recordedTarget) {
+    uint32_t recorded_source_checksum = parse_trailer_value(patch_data, patch_size, patch_offset);
+    uint32_t recorded_target_checksum = parse_trailer_value(patch_data, patch_size, patch_offset);
+    fold();
+    uint32_t final_patch = ~patch_checksum, final_source = ~source_checksum, final_target = ~target_checksum;
+    uint32_t recorded_patch_checksum = parse_trailer_value(patch_data, patch_size, patch_offset);
+
+    if (final_patch != recorded_patch_checksum)
+        return result::patch_invalid;
+    if (recorded_source_checksum == final_source && source_size == recordedSource) {
+        bool good = recorded_target_checksum == final_target && recordedTarget == target_size;
+        return good ? result::success : result::target_invalid;
+    }
+    if (recorded_target_checksum != final_source || source_size != recordedTarget)
+        return result::source_invalid;
+    bool good = recorded_source_checksum == final_target && recordedSource == target_size;
+    return good ? result::success : result::target_invalid;
+}
+
 qpt::result qpt::apply(const uint8_t *patchData, uint32_t patchSize, const uint8_t *sourceData,
                        uint32_t sourceSize, uint8_t *targetData, uint32_t &targetSize) {
     patch_data = patchData;
@@ -290,14 +352,8 @@ qpt::result qpt::apply(const uint8_t *patchData, uint32_t patchSize, const uint8
     target_folded = 0;
     patch_checksum = source_checksum = target_checksum = 0xFFFFFFFF;
 
-    if (patch_size < smallest_patch)
-        return result::patch_invalid;
-    for (uint8_t expected : magic) {
-        if (patch_data[patch_offset++] != expected)
-            return result::patch_invalid;
-    }
     uint32_t recorded_source, recorded_target;
-    if (!read_number(recorded_source) || !read_number(recorded_target))
+    if (!read_header(patch_data, patch_size, patch_offset, recorded_source, recorded_target))
         return result::patch_invalid;
     uint32_t output_size;
     if (source_size == recorded_source)
@@ -314,36 +370,11 @@ qpt::result qpt::apply(const uint8_t *patchData, uint32_t patchSize, const uint8
     // A well-formed patch ends its last run at the latest with the zero just past both files.
     position_limit = larger(recorded_source, recorded_target) + uint64_t(1);
 
-    // Where both files have bytes and the patch goes on well past a hunk, a short hunk needs none of
-    // the checks at the files' or the patch's ends: it is done here a byte at a time, in line.
     const uint64_t both = smaller(source_size, target_size);
     const uint32_t hunks_end = patch_size - trailer_size;
     while (patch_offset < hunks_end) {
-        if (uint64_t(patch_offset) + short_hunk < hunks_end && target_offset + 2 * short_hunk < both) {
-            const uint8_t *hunk = patch_data + patch_offset;
-            uint32_t skip = hunk[0] & 0x7F, used = 1;
-            if (!(hunk[0] & 0x80))
-                skip = short_hunk; // a number of two bytes or more: not short
-            uint32_t length = 0;
-            while (length < short_hunk && hunk[used + length] != 0)
-                length++;
-            if (skip < short_hunk && length < short_hunk) {
-                uint64_t from = target_offset;
-                const uint8_t *source = source_data + from;
-                uint8_t *target = target_data + from;
-                for (uint32_t i = 0; i < skip; i++)
-                    target[i] = source[i];
-                const uint8_t *bytes = hunk + used;
-                for (uint32_t i = 0; i <= length; i++)
-                    target[skip + i] = uint8_t(bytes[i] ^ source[skip + i]);
-                patch_offset += used + length + 1;
-                target_offset = from + skip + length + 1;
-                source_offset = uint32_t(target_offset);
-                fold_when_due();
-                report(from, target_offset);
-                continue;
-            }
-        }
+        if (short_hunk_in_line(both, hunks_end))
+            continue;
         uint32_t skip;
         if (!read_number(skip) || target_offset + skip > position_limit)
             return result::patch_invalid;
@@ -355,32 +386,13 @@ qpt::result qpt::apply(const uint8_t *patchData, uint32_t patchSize, const uint8
         copy(source_size - source_offset);
     if (target_offset < target_size)
         copy(target_size - target_offset);
-
-    uint32_t recorded_source_checksum = parse_trailer_value(patch_data, patch_size, patch_offset);
-    uint32_t recorded_target_checksum = parse_trailer_value(patch_data, patch_size, patch_offset);
-    fold();
-    uint32_t final_patch = ~patch_checksum, final_source = ~source_checksum, final_target = ~target_checksum;
-    uint32_t recorded_patch_checksum = parse_trailer_value(patch_data, patch_size, patch_offset);
-
-    if (final_patch != recorded_patch_checksum)
-        return result::patch_invalid;
-    if (recorded_source_checksum == final_source && source_size == recorded_source) {
-        bool good = recorded_target_checksum == final_target && recorded_target == target_size;
-        return good ? result::success : result::target_invalid;
-    }
-    if (recorded_target_checksum != final_source || source_size != recorded_target)
-        return result::source_invalid;
-    bool good = recorded_source_checksum == final_target && recorded_source == target_size;
-    return good ? result::success : result::target_invalid;
+    return verdict(recorded_source, recorded_target);
 }
 
 qpt::result qpt::inspect(const uint8_t *patchData, uint32_t patchSize, summary &out) {
     out = summary();
-    if (patchSize < smallest_patch || std::memcmp(patchData, magic, sizeof magic) != 0)
-        return result::patch_invalid;
-    uint32_t offset = sizeof magic, recorded_source, recorded_target;
-    if (!parse_number(patchData, patchSize, offset, recorded_source) ||
-        !parse_number(patchData, patchSize, offset, recorded_target))
+    uint32_t offset, recorded_source, recorded_target;
+    if (!read_header(patchData, patchSize, offset, recorded_source, recorded_target))
         return result::patch_invalid;
     // The same walk as apply's, without the files: what apply refuses as malformed, this refuses too.
     uint64_t limit = larger(recorded_source, recorded_target) + uint64_t(1), position = 0;

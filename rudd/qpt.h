@@ -32,6 +32,10 @@ public:
         uint64_t changed; // exclusive-or bytes that change a byte
     };
 
+    // Every patch starts with these bytes and has at least smallest_patch bytes.
+    static constexpr uint8_t magic[4] = {'Q', 'P', 'T', '1'};
+    static constexpr uint32_t smallest_patch = 18;
+
     // Called as progress(offset, total) every 256 positions.
     function<void(unsigned, unsigned)> progress;
 
@@ -59,6 +63,10 @@ public:
 private:
     // Equal stretches, runs and checksums are handled a stretch at a time; the observable behaviour is
     // that of handling one position at a time (the same buffer bytes, results and progress calls).
+    static bool read_header(const uint8_t *data, uint32_t size, uint32_t &offset, uint32_t &recordedSource,
+                            uint32_t &recordedTarget);
+    bool short_hunk_in_line(uint64_t both, uint32_t hunksEnd);
+    result verdict(uint32_t recordedSource, uint32_t recordedTarget);
     bool read_number(uint32_t &value);
     void copy(uint64_t count);
     void exclusive_or(uint32_t count);
