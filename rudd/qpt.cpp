@@ -287,8 +287,9 @@ bool qpt::read_header(const uint8_t *data, uint32_t size, uint32_t &offset, uint
 
 // Where both files have bytes and the patch goes on well past a hunk, a short hunk needs none of the
 // checks at the files' or the patch's ends: it is done here a byte at a time, in line. false, with
-// nothing done, for a hunk that is not short or not clear of those ends.
-bool qpt::short_hunk_in_line(uint64_t both, uint32_t hunksEnd) {
+// nothing done, for a hunk that is not short or not clear of those ends. Kept in apply's loop: a call
+// per hunk costs a fifth more instructions on patches of many short hunks.
+__attribute__((always_inline)) inline bool qpt::short_hunk_in_line(uint64_t both, uint32_t hunksEnd) {
     if (uint64_t(patch_offset) + short_hunk >= hunksEnd || target_offset + 2 * short_hunk >= both)
         return false;
     const uint8_t *hunk = patch_data + patch_offset;
