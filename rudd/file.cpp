@@ -54,8 +54,24 @@ bool file::open(const char *name, mode m) {
     if (fp)
         return false;
     FILE *stream = open_stream(name, m);
-    if (!stream)
+    return stream && attach(stream, m);
+}
+
+bool file::open(int descriptor, mode m) {
+    if (fp)
         return false;
+    int own = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        return false;
+    FILE *stream = fdopen(own, m == mode::read ? "rb" : "rb+");
+    if (!stream) {
+        ::close(own);
+        return false;
+    }
+    return attach(stream, m);
+}
+
+bool file::attach(FILE *stream, mode m) {
     // The page buffer is the only buffer: every page goes to the system in one call, and a write
     // error shows at once instead of at some later stdio flush.
     std::setvbuf(stream, nullptr, _IONBF, 0);
@@ -276,11 +292,20 @@ filemap::~filemap() {
 
 bool filemap::open(const char *name, mode m) {
     close();
-    map_size = 0;
     int flags = (m == mode::readwrite ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
-    fd = ::open(name, flags);
-    if (fd < 0)
-        return false;
+    int opened = ::open(name, flags);
+    return opened >= 0 && map(opened, m);
+}
+
+bool filemap::open(int descriptor, mode m) {
+    close();
+    int own = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    return own >= 0 && map(own, m);
+}
+
+bool filemap::map(int opened, mode m) {
+    map_size = 0;
+    fd = opened;
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
         uint64_t(info.st_size) >= size_limit) {

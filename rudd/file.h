@@ -25,6 +25,9 @@ public:
     // False when this object is already open or the file cannot be opened (or is 4 GiB or more).
     // Read mode takes regular files only; write mode truncates; create mode makes the file (0666 & ~umask).
     bool open(const char *name, mode m = mode::read);
+    // The same over a file the caller has open (a duplicate of descriptor is used and closed here): an
+    // unnamed file, say, that no other program can reach. Write modes do not truncate it.
+    bool open(int descriptor, mode m);
     // Flushes and closes. False when anything since open failed (a full disk, a bad seek, ...).
     // Closing a closed file does nothing and returns true.
     bool close();
@@ -52,6 +55,7 @@ public:
     static bool exists(const char *name);
 
 private:
+    bool attach(FILE *stream, mode m);
     void flush();
     void synchronize();
     void drop_page();
@@ -86,6 +90,9 @@ public:
     // Maps the whole file. An open map is closed first. On failure the map stays closed: size() is 0 and
     // data() null. An empty regular file succeeds with size 0 and no data.
     bool open(const char *name, mode m = mode::read);
+    // The same over a file the caller has open; a duplicate of descriptor is kept, so the map reaches
+    // the very file that was opened or made, whatever happens to its name meanwhile.
+    bool open(int descriptor, mode m);
     // Unmaps and closes; afterwards size() is 0, like any map without data.
     void close();
     // Writes the mapped bytes and the file to disk (msync and fsync); false on any failure.
@@ -99,6 +106,8 @@ public:
     uint32_t size() const { return map_size; }
 
 private:
+    bool map(int opened, mode m);
+
     uint32_t map_size = 0;
     uint8_t *map_data = nullptr; // owned mapping
     int fd = -1;                 // owned descriptor

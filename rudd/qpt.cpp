@@ -523,6 +523,20 @@ void qpt::scan(uint64_t from, uint64_t to, const uint8_t *source, const uint8_t 
 
 qpt::result qpt::create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
                         uint32_t targetSize, const char *patchName, file::mode patchMode) {
+    if (patch_file.is_open() || !patch_file.open(patchName, patchMode))
+        return result::patch_unwritable;
+    return write_patch(sourceData, sourceSize, targetData, targetSize);
+}
+
+qpt::result qpt::create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
+                        uint32_t targetSize, int patchDescriptor) {
+    if (patch_file.is_open() || !patch_file.open(patchDescriptor, file::mode::write))
+        return result::patch_unwritable;
+    return write_patch(sourceData, sourceSize, targetData, targetSize);
+}
+
+qpt::result qpt::write_patch(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
+                             uint32_t targetSize) {
     source_data = sourceData;
     source_size = sourceSize;
     // Only read while creating.
@@ -535,8 +549,6 @@ qpt::result qpt::create(const uint8_t *sourceData, uint32_t sourceSize, const ui
     patch_checksum = source_checksum = target_checksum = 0xFFFFFFFF;
     staged = 0;
 
-    if (patch_file.is_open() || !patch_file.open(patchName, patchMode))
-        return result::patch_unwritable;
     put(magic, sizeof magic);
     put_number(source_size);
     put_number(target_size);
@@ -570,7 +582,9 @@ qpt::result qpt::create(const uint8_t *sourceData, uint32_t sourceSize, const ui
     put_checksum(~patch_checksum);
     patch_file.write(staging, staged);
     staged = 0;
-    return patch_file.close() ? result::success : result::patch_unwritable;
+    // A patch reported written is on disk: a caller may rename it over an earlier one at once.
+    bool synced = patch_file.sync();
+    return patch_file.close() && synced ? result::success : result::patch_unwritable;
 }
 
 } // namespace rudd

@@ -48,11 +48,14 @@ public:
     result apply(const uint8_t *patchData, uint32_t patchSize, const uint8_t *sourceData, uint32_t sourceSize,
                  uint8_t *targetData, uint32_t &targetSize);
 
-    // Writes the patch from sourceData to targetData into the file patchName, opened in patchMode.
-    // patch_unwritable when the file cannot be opened or any byte of it cannot be written (a full
-    // disk); the partial file is left for the caller to remove.
+    // Writes the patch from sourceData to targetData into the file patchName, opened in patchMode, and
+    // puts it on disk before closing it. patch_unwritable when the file cannot be opened or any byte
+    // of it cannot be written or flushed (a full disk); the partial file is left for the caller.
     result create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
                   uint32_t targetSize, const char *patchName, file::mode patchMode = file::mode::write);
+    // The same into the empty file the caller has open under patchDescriptor (which it keeps).
+    result create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
+                  uint32_t targetSize, int patchDescriptor);
 
     // Checks magic, structure and the patch checksum, and fills out. success or patch_invalid.
     static result inspect(const uint8_t *patchData, uint32_t patchSize, summary &out);
@@ -78,6 +81,8 @@ private:
     void put_number(uint32_t value);
     void put_checksum(uint32_t value);
     void flush_patch();
+    result write_patch(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
+                       uint32_t targetSize);
     void scan(uint64_t from, uint64_t to, const uint8_t *source, const uint8_t *target, bool &running,
               uint64_t &last);
 

@@ -1,4 +1,5 @@
 #include "vopra/files.h"
+#include "vopra/replacement.h"
 #include "vopra/workflow.h"
 
 #include "rudd/file.h"
@@ -6,6 +7,8 @@
 
 #include <cstdio>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 using rudd::file;
@@ -14,8 +17,6 @@ using rudd::qpt;
 using rudd::string;
 
 namespace vopra {
-
-int (*renameFile)(const char *from, const char *to) = ::rename;
 
 static Outcome warning(const char *text) {
     return Outcome{Outcome::Kind::Warning, string(text)};
@@ -31,31 +32,6 @@ static bool matchesPatch(const filemap &patch, const filemap &target) {
     uint32_t checksum = qpt::crc32(target.data(), target.size());
     return (target.size() == recorded.source_size && checksum == recorded.source_checksum) ||
            (target.size() == recorded.target_size && checksum == recorded.target_checksum);
-}
-
-// Puts the patched output in the target's place and the old target under the backup name. The old
-// target is parked under a free temporary name meanwhile (a file the user keeps under that name is never
-// replaced), so the backup name is replaced only by the last rename: until then an existing backup
-// survives. Any failed step is undone, so on failure the target path holds the original file again and
-// the output is gone.
-static bool swapIntoPlace(const string &target, const string &output, const string &firstTemporary,
-                          const string &backup) {
-    string temporary;
-    if (!freshName(firstTemporary, temporary) || renameFile(target, temporary) != 0) {
-        unlink(output);
-        return false;
-    }
-    if (renameFile(output, target) != 0) {
-        renameFile(temporary, target);
-        unlink(output);
-        return false;
-    }
-    if (renameFile(temporary, backup) != 0) {
-        // One rename puts the original back over the output, so the target path is never empty.
-        renameFile(temporary, target);
-        return false;
-    }
-    return true;
 }
 
 Outcome applyPatch(const string &patchPath, const string &targetPath, const Progress &progress) {
@@ -82,7 +58,7 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
         return warning("Target file must be smaller than 4 GiB");
 
     string stem = rudd::remove_extension(targetPath);
-    string backup(stem, ".bak"), temporary(stem, ".tmp");
+    string backup(stem, ".bak");
 
     // Folders, devices and FIFOs never reach the engine, and a damaged patch or a file the patch was not
     // made for fails here, before any output file exists.
@@ -92,54 +68,56 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
     // say): the last rename of the swap would put the old target over the only copy of that data.
     if (namesFile(backup, patchInfo) || namesFile(backup, targetInfo))
         return warning(patchingFailed);
+    // The target is opened once: the file mapped, checked, locked and swapped out is that one file.
+    // The lock keeps a second run on the same file from patching it at the same time.
+    Descriptor targetFile(open(targetPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat checked;
     filemap patch, target;
-    if (!patch.open(patchPath, filemap::mode::read) || !target.open(targetPath, filemap::mode::read))
+    if (targetFile.fd < 0 || fstat(targetFile.fd, &checked) != 0 || flock(targetFile.fd, LOCK_EX | LOCK_NB) != 0 ||
+        !patch.open(patchPath, filemap::mode::read) || !target.open(targetFile.fd, filemap::mode::read))
         return warning(patchingFailed);
     patch.populate();
     target.populate();
-    if (!matchesPatch(patch, target))
+    const filemap *inputs[] = {&patch, &target};
+    bool matched = false;
+    if (!BusGuard(inputs, 2).run([&] { matched = matchesPatch(patch, target); }) || !matched)
         return warning(patchingFailed);
 
     qpt engine;
     uint32_t outputSize = 0;
     engine.apply(patch.data(), patch.size(), target.data(), target.size(), nullptr, outputSize);
 
-    // The output goes under the backup name when that is free, else beside it: an existing backup is
-    // replaced only by the final rename of a successful run. Exclusive creation never follows a link.
-    string output;
-    file outputFile;
-    if (!freshName(backup, output) || !outputFile.open(output, file::mode::create))
+    // An earlier backup the user cannot write stays as it is, as when it was opened for writing.
+    if (writeProtected(backup))
         return warning("Cannot open target file for writing");
-    outputFile.seek(outputSize);
-    bool prepared = outputFile.close();
+    Replacement output(targetPath, stem, ".tmp");
+    if (!output.create())
+        return warning("Cannot open target file for writing");
 
     filemap outputMap;
     bool patched = false;
-    if (prepared && outputMap.open(output, filemap::mode::readwrite) && outputMap.size() == outputSize) {
+    if (output.resize(outputSize) && outputMap.open(output.descriptor(), filemap::mode::readwrite) &&
+        outputMap.size() == outputSize) {
         outputMap.populate();
         engine.progress = progress;
         uint32_t capacity = outputMap.size();
-        qpt::result result = engine.apply(patch.data(), patch.size(), target.data(), target.size(),
-                                          outputMap.data(), capacity);
-        // The patched file keeps the permission bits of the file it replaces: an executable stays one.
-        // Set once the output is written (the open mapping writes on whatever the bits say), and before
-        // the data and the bits go to disk together, ahead of the renames, so that a crash after the
-        // swap cannot leave a target with missing bytes or the wrong bits.
-        patched =
-            result == qpt::result::success && chmod(output, targetInfo.permissions) == 0 && outputMap.sync();
+        qpt::result result = qpt::result::patch_invalid;
+        const filemap *maps[] = {&patch, &target, &outputMap};
+        BusGuard(maps, 3).run([&] {
+            result = engine.apply(patch.data(), patch.size(), target.data(), target.size(), outputMap.data(),
+                                  capacity);
+        });
+        // The patched file keeps the permission bits and, where it may, the owner of the file it
+        // replaces: an executable stays one. Data and bits go to disk together, ahead of any rename, so
+        // that a crash after the swap cannot leave a target with missing bytes or the wrong bits.
+        patched = result == qpt::result::success && outputMap.sync() &&
+                  output.finish(checked.st_mode & 0777, &checked);
     }
     outputMap.close();
     patch.close();
     target.close();
-    if (!patched) {
-        unlink(output);
+    if (!patched || !output.exchange(backup, checked))
         return warning(patchingFailed);
-    }
-    if (!swapIntoPlace(targetPath, output, temporary, backup))
-        return warning(patchingFailed);
-    // The swap has happened; putting the folder on disk makes it survive a power loss. Should that fail,
-    // the files are in place all the same, so the run still counts as done.
-    syncFolderOf(targetPath);
     return Outcome{Outcome::Kind::Information,
                    string("Patching was successful!\nBackup file name: ", rudd::file_name(backup))};
 }

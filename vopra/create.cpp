@@ -1,4 +1,5 @@
 #include "vopra/files.h"
+#include "vopra/replacement.h"
 #include "vopra/workflow.h"
 
 #include "rudd/file.h"
@@ -43,28 +44,31 @@ Outcome createPatch(const string &sourcePath, const string &targetPath, const Pr
     // the new patch would replace the data it was made from.
     if (namesFile(patchName, sourceInfo) || namesFile(patchName, targetInfo))
         return warning(creationFailed);
+    // An earlier patch the user cannot write stays as it is.
+    if (writeProtected(patchName))
+        return warning(creationFailed);
     filemap source, target;
     if (!source.open(sourcePath, filemap::mode::read) || !target.open(targetPath, filemap::mode::read))
         return warning(creationFailed);
     source.populate();
     target.populate();
 
-    // The patch is written under a fresh name beside its final one and renamed over it only when whole
-    // and on disk: a failed run leaves no partial patch and keeps an earlier file of that name as it was.
-    string partial;
-    if (!freshName(string(patchName, ".tmp"), partial))
+    // The patch is written whole and put on disk before it takes its name: a failed or interrupted run
+    // leaves no partial patch and keeps an earlier file of that name as it was.
+    Replacement patch(patchName, patchName, ".tmp");
+    if (!patch.create())
         return warning(creationFailed);
     qpt engine;
     engine.progress = progress;
-    qpt::result result = engine.create(source.data(), source.size(), target.data(), target.size(), partial,
-                                       file::mode::create);
+    qpt::result result = qpt::result::patch_unwritable;
+    const filemap *inputs[] = {&source, &target};
+    bool read = BusGuard(inputs, 2).run([&] {
+        result = engine.create(source.data(), source.size(), target.data(), target.size(), patch.descriptor());
+    });
     source.close();
     target.close();
-    if (result != qpt::result::success || !syncFile(partial) || renameFile(partial, patchName) != 0) {
-        unlink(partial);
+    if (!read || result != qpt::result::success || !patch.finish(defaultPermissions()) || !patch.replace())
         return warning(creationFailed);
-    }
-    syncFolderOf(patchName);
     return Outcome{Outcome::Kind::Information,
                    string("Patch creation was successful!\nOutput file name: ", rudd::file_name(patchName))};
 }

@@ -1,6 +1,7 @@
 #include "vopra/files.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,25 +30,7 @@ bool namesFile(const char *name, const PathInfo &info) {
            status.st_ino == info.inode;
 }
 
-bool freshName(const string &first, string &name) {
-    for (uint32_t n = 0; n < 1000; n++) {
-        name = n == 0 ? first : string(first, ".", rudd::decimal(n));
-        struct stat status;
-        if (lstat(name, &status) != 0 && errno == ENOENT)
-            return true;
-    }
-    return false;
-}
-
-bool syncFile(const char *path) {
-    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool synced = fsync(fd) == 0;
-    return close(fd) == 0 && synced;
-}
-
-bool syncFolderOf(const char *path) {
+int openFolderOf(const char *path) {
     string folder(path);
     uint32_t slash = folder.length();
     while (slash > 0 && folder[slash - 1] != '/')
@@ -56,11 +39,58 @@ bool syncFolderOf(const char *path) {
         folder = ".";
     else
         folder[slash == 1 ? 1 : slash - 1] = 0; // keep the root's own "/"
-    int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool synced = fsync(fd) == 0;
-    return close(fd) == 0 && synced;
+    return open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+bool writeProtected(const char *name) {
+    struct stat status;
+    return lstat(name, &status) == 0 && S_ISREG(status.st_mode) &&
+           faccessat(AT_FDCWD, name, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0 && errno == EACCES;
+}
+
+mode_t defaultPermissions() {
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+Descriptor::~Descriptor() {
+    if (fd >= 0)
+        close(fd);
+}
+
+static BusGuard *guarding = nullptr;
+
+BusGuard::BusGuard(const rudd::filemap *const *maps, int count) : maps(maps), count(count), outer(guarding) {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_sigaction = caught;
+    action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, &saved);
+    guarding = this;
+}
+
+BusGuard::~BusGuard() {
+    sigaction(SIGBUS, &saved, nullptr);
+    guarding = outer;
+}
+
+void BusGuard::caught(int signal, siginfo_t *info, void *) {
+    BusGuard *guard = guarding;
+    if (guard && guard->armed) {
+        auto address = static_cast<const uint8_t *>(info->si_addr);
+        for (int i = 0; i < guard->count; i++) {
+            const rudd::filemap *map = guard->maps[i];
+            if (map->data() && address >= map->data() && address < map->data() + map->size()) {
+                guard->armed = false;
+                siglongjmp(guard->landing, 1);
+            }
+        }
+    }
+    // Not ours: the default action ends the program as it would have without the guard.
+    std::signal(signal, SIG_DFL);
+    raise(signal);
 }
 
 } // namespace vopra

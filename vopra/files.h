@@ -1,6 +1,10 @@
 #pragma once
 
+#include "rudd/file.h"
 #include "rudd/string.h"
+
+#include <csetjmp>
+#include <csignal>
 
 #include <sys/types.h>
 
@@ -23,13 +27,55 @@ PathInfo inspectPath(const char *path);
 // silently skipped (a hard link).
 bool namesFile(const char *name, const PathInfo &info);
 
-// The first of first, first.1, first.2, ... under which nothing exists, not even a dangling link.
-// A side file is then created there exclusively, so an existing file is never opened for writing.
-bool freshName(const rudd::string &first, rudd::string &name);
+// Opens the folder that holds path (a bare name lies in the working folder, the root's files in "/"),
+// for renames and a flush made in it; -1 when it cannot.
+int openFolderOf(const char *path);
 
-// Puts a written file's data on disk before it is renamed into place.
-bool syncFile(const char *path);
-// Puts the folder holding path on disk, so that renames made in it survive a crash.
-bool syncFolderOf(const char *path);
+// True when the name itself (not following a link) is a regular file that the user may not write: a
+// write protection that replacing the name by rename would silently pass over.
+bool writeProtected(const char *name);
+
+// The bits a new file gets: 0666 less the umask.
+mode_t defaultPermissions();
+
+// A descriptor closed with its owner.
+struct Descriptor {
+    explicit Descriptor(int fd) : fd(fd) {}
+    ~Descriptor();
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int fd;
+};
+
+// The calls through which a replacement names files. Only tests replace them, to make one step fail as
+// on a faulty file system, or as on one without unnamed files (EOPNOTSUPP) or exchanges (EINVAL).
+extern int (*renameFile)(int folder, const char *from, const char *to, unsigned flags);
+extern int (*openUnnamed)(int folder, mode_t permissions);
+
+// Runs pass() so that a bus error on the bytes of one of the maps (its file truncated by another
+// program while mapped) makes it return false instead of ending the program.
+class BusGuard {
+public:
+    BusGuard(const rudd::filemap *const *maps, int count);
+    ~BusGuard();
+    template <typename Pass> bool run(Pass pass) {
+        if (sigsetjmp(landing, 1) != 0)
+            return false;
+        armed = true;
+        pass();
+        armed = false;
+        return true;
+    }
+
+    static void caught(int signal, siginfo_t *info, void *context);
+
+private:
+    sigjmp_buf landing;
+    volatile bool armed = false;
+    const rudd::filemap *const *maps;
+    int count;
+    struct sigaction saved;
+    BusGuard *outer;
+};
 
 } // namespace vopra

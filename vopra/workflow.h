@@ -27,8 +27,4 @@ Outcome applyPatch(const rudd::string &patchPath, const rudd::string &targetPath
 // Writes the patch from sourcePath to targetPath under the source's name with the extension ".qpt".
 Outcome createPatch(const rudd::string &sourcePath, const rudd::string &targetPath, const Progress &progress);
 
-// The rename that swaps files into place. Only tests replace it, to make one step of a swap fail as on
-// a faulty file system.
-extern int (*renameFile)(const char *from, const char *to);
-
 } // namespace vopra

@@ -2,6 +2,7 @@
 
 #include "rudd/file.h"
 #include "rudd/qpt.h"
+#include "vopra/files.h"
 
 #include <gtest/gtest.h>
 
@@ -225,16 +226,17 @@ struct FailingRename {
     explicit FailingRename(int which) {
         count = 0;
         failing = which;
-        vopra::renameFile = [](const char *from, const char *to) {
+        vopra::renameFile = [](int folder, const char *from, const char *to, unsigned flags) {
             if (++count == failing) {
                 errno = EIO;
                 return -1;
             }
-            return rename(from, to);
+            return saved(folder, from, to, flags);
         };
     }
-    ~FailingRename() { vopra::renameFile = rename; }
+    ~FailingRename() { vopra::renameFile = saved; }
     static inline int count, failing;
+    static inline int (*saved)(int, const char *, const char *, unsigned) = vopra::renameFile;
 };
 
 const Bytes earlierBackup = "an earlier backup that must survive\n";

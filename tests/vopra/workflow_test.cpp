@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 namespace {
 
 class DirectDriver : public Driver {
@@ -36,12 +38,15 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, Workflow, testing::ValuesIn(scenarios()),
                              return std::string(info.param.name);
                          });
 
-TEST(Files, folderOfEveryKindOfPathIsSynced) {
+TEST(Files, folderOfEveryKindOfPathOpens) {
     // A bare name lies in the working folder, and the root's files in "/".
-    EXPECT_TRUE(vopra::syncFolderOf("name-only"));
-    EXPECT_TRUE(vopra::syncFolderOf("/etc-or-anything"));
-    EXPECT_TRUE(vopra::syncFolderOf("/tmp/x"));
-    EXPECT_FALSE(vopra::syncFolderOf("/no-such-folder-here/x"));
+    for (const char *path : {"name-only", "/etc-or-anything", "/tmp/x"}) {
+        int folder = vopra::openFolderOf(path);
+        EXPECT_GE(folder, 0) << path;
+        EXPECT_EQ(0, fsync(folder)) << path;
+        close(folder);
+    }
+    EXPECT_EQ(-1, vopra::openFolderOf("/no-such-folder-here/x"));
 }
 
 } // namespace

@@ -1,11 +1,13 @@
 // qpt: creates, applies and describes QPT patches from the command line, over the same engine as vopra.
 // Every failure ends the run with one line on stderr and a non-zero status; no output file, and no
-// partial file, is left behind: results are written to a temporary file beside the output and renamed
-// onto it only when everything has succeeded.
+// partial file, is left behind: results are written beside the output and take its name only when whole
+// and on disk.
 
 #include "rudd/file.h"
 #include "rudd/qpt.h"
 #include "rudd/string.h"
+#include "vopra/files.h"
+#include "vopra/replacement.h"
 #include "vopra/workflow.h"
 
 #include <cerrno>
@@ -67,29 +69,10 @@ int usage(const char *line) {
     return status_usage;
 }
 
-// The temporary file being written, removed when the run is interrupted so nothing partial stays.
-char pending_name[4096];
-volatile sig_atomic_t pending = 0;
-
-void interrupted(int signal) {
-    if (pending)
-        unlink(pending_name);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
 void watch_interruptions() {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-        std::signal(signal, interrupted);
     // Past a file size limit a write then fails with EFBIG, which is reported and cleaned up like a
     // full disk, instead of the signal killing the run with its partial file left behind.
     std::signal(SIGXFSZ, SIG_IGN);
-}
-
-void forget_pending() {
-    if (pending)
-        unlink(pending_name);
-    pending = 0;
 }
 
 // A progress bar on stderr, drawn only when stderr is a terminal; redrawn when the percentage moves.
@@ -183,45 +166,11 @@ bool check_output(const char *output, const char *role, const char *first, const
     return true;
 }
 
-bool output_exists(const char *output) {
-    struct stat info;
-    return stat(output, &info) == 0;
-}
-
-// A fresh name beside output, in its folder, for a file made exclusively by the caller.
-void temporary_name(const char *output, unsigned attempt) {
-    string folder(output), name = rudd::file_name(output);
-    uint32_t cut = folder.length() - name.length();
-    folder[cut] = 0;
-    unsigned long tag =
-        (unsigned long)(getpid()) * 2654435761ul ^ (unsigned long)(std::time(nullptr)) ^ attempt * 40503ul;
-    std::snprintf(pending_name, sizeof pending_name, "%s.%s.%06lx.part", folder.text(), name.text(),
-                  tag % 0x1000000);
-}
-
-bool too_long(const char *output) {
-    if (std::strlen(output) + 32 < sizeof pending_name)
-        return false;
-    say("'%s': name too long", output);
-    return true;
-}
-
-// Renames the finished temporary file onto output; on failure removes it.
-bool commit(const char *output) {
-    if (std::rename(pending_name, output) != 0) {
-        say("cannot write '%s': %s", output, std::strerror(errno));
-        forget_pending();
-        return false;
-    }
-    pending = 0;
-    return true;
-}
-
 // Reads the patch's record; false with a message when it is no patch or a damaged one.
 bool read_patch(const filemap &patch, const char *name, qpt::summary &recorded) {
     if (qpt::inspect(patch.data(), patch.size(), recorded) == qpt::result::success)
         return true;
-    if (patch.size() < 18 || std::memcmp(patch.data(), "QPT1", 4) != 0)
+    if (patch.size() < qpt::smallest_patch || std::memcmp(patch.data(), qpt::magic, sizeof qpt::magic) != 0)
         say("'%s' is not a QPT patch", name);
     else
         say("'%s' is a damaged QPT patch: its checksum does not match", name);
@@ -269,44 +218,40 @@ int create_patch(int count, char **operands) {
     filemap source, target;
     if (!map_input(source, source_name) || !map_input(target, target_name))
         return status_failure;
-    if (!check_output(patch_name, "PATCH", source_name, target_name) || too_long(patch_name))
+    if (!check_output(patch_name, "PATCH", source_name, target_name))
         return status_failure;
-    bool replacing = output_exists(patch_name);
 
+    vopra::Replacement written(patch_name, patch_name, ".tmp");
+    if (!written.create()) {
+        say("%s", written.cause().text());
+        return status_failure;
+    }
     qpt engine;
     progress_bar bar("creating");
     bar.bind(engine);
     qpt::result result = qpt::result::patch_unwritable;
-    int error = 0;
-    for (unsigned attempt = 0; attempt < 100; attempt++) {
-        temporary_name(patch_name, attempt);
-        pending = 1;
-        errno = 0;
-        result = engine.create(source.data(), source.size(), target.data(), target.size(), pending_name,
-                               file::mode::create);
-        error = errno;
-        if (result == qpt::result::success || error != EEXIST)
-            break;
-        pending = 0; // someone else's file: never removed
-    }
+    const filemap *inputs[] = {&source, &target};
+    errno = 0;
+    bool read = vopra::BusGuard(inputs, 2).run([&] {
+        result =
+            engine.create(source.data(), source.size(), target.data(), target.size(), written.descriptor());
+    });
+    int error = errno;
     bar.finish();
+    if (!read) {
+        say("'%s' or '%s' changed while it was read; '%s' not written", source_name, target_name,
+            patch_name.text());
+        return status_failure;
+    }
     if (result != qpt::result::success) {
-        if (error == EEXIST)
-            pending = 0;
-        forget_pending();
         say("cannot write '%s': %s", patch_name.text(), error ? std::strerror(error) : "write failed");
         return status_failure;
     }
-    // A replaced patch is gone for good once renamed over, so its successor must be on disk first.
-    if (replacing) {
-        file written;
-        if (!written.open(pending_name, file::mode::read) || !written.sync()) {
-            say("cannot write '%s': %s", patch_name.text(), std::strerror(errno));
-            forget_pending();
-            return status_failure;
-        }
+    if (!written.finish(vopra::defaultPermissions()) || !written.replace()) {
+        say("%s", written.cause().text());
+        return status_failure;
     }
-    return commit(patch_name) ? 0 : status_failure;
+    return 0;
 }
 
 // In place, through vopra's own workflow: the same checks, names, file handling and messages.
@@ -338,64 +283,56 @@ int apply_patch(int count, char **operands) {
         say("'%s' is neither source nor target of '%s': %s", input_name, patch_name, reason);
         return status_failure;
     }
-    if (!check_output(output_name, "OUTPUT", input_name, patch_name) || too_long(output_name))
+    if (!check_output(output_name, "OUTPUT", input_name, patch_name))
         return status_failure;
-    bool replacing = output_exists(output_name);
     uint32_t size = input.size() == recorded.source_size ? recorded.target_size : recorded.source_size;
 
     // The output is made at its full size first, its space truly allocated, then written through a map.
-    file made;
-    bool opened = false;
-    errno = 0;
-    for (unsigned attempt = 0; attempt < 100 && !opened; attempt++) {
-        temporary_name(output_name, attempt);
-        opened = made.open(pending_name, file::mode::create);
-        if (!opened && errno != EEXIST)
-            break;
-    }
-    if (!opened) {
-        say("cannot write '%s': %s", output_name, std::strerror(errno));
-        return status_failure;
-    }
-    pending = 1;
-    errno = 0;
-    made.seek(size);
-    if (!made.close()) {
-        say("cannot write '%s': %s", output_name, errno ? std::strerror(errno) : "write failed");
-        forget_pending();
-        return status_failure;
-    }
+    vopra::Replacement written(output_name, output_name, ".tmp");
     filemap output;
-    if (!output.open(pending_name, filemap::mode::readwrite)) {
-        say("cannot write '%s': %s", output_name, std::strerror(errno));
-        forget_pending();
+    if (!written.create() || !written.resize(size)) {
+        say("%s", written.cause().text());
         return status_failure;
     }
-
+    if (!output.open(written.descriptor(), filemap::mode::readwrite) || output.size() != size) {
+        say("cannot write '%s': %s", output_name, std::strerror(errno));
+        return status_failure;
+    }
     output.populate();
     qpt engine;
     progress_bar bar("applying");
     bar.bind(engine);
     uint32_t capacity = output.size();
-    qpt::result result =
-        engine.apply(patch.data(), patch.size(), input.data(), input.size(), output.data(), capacity);
+    qpt::result result = qpt::result::patch_invalid;
+    const filemap *maps[] = {&patch, &input, &output};
+    bool read = vopra::BusGuard(maps, 3).run([&] {
+        result = engine.apply(patch.data(), patch.size(), input.data(), input.size(), output.data(), capacity);
+    });
     bar.finish();
+    if (!read) {
+        say("'%s' or '%s' changed while it was read; '%s' not written", patch_name, input_name, output_name);
+        return status_failure;
+    }
     if (result == qpt::result::source_invalid) {
         match(recorded, input, reason, sizeof reason);
         say("'%s' is neither source nor target of '%s': %s", input_name, patch_name, reason);
-    } else if (result != qpt::result::success) {
-        say("'%s' does not turn '%s' into the file it records (the patch is damaged); '%s' not written",
-            patch_name, input_name, output_name);
-    } else if (replacing && !output.sync()) {
-        say("cannot write '%s': %s", output_name, std::strerror(errno));
-        result = qpt::result::patch_unwritable;
-    }
-    output.close();
-    if (result != qpt::result::success) {
-        forget_pending();
         return status_failure;
     }
-    return commit(output_name) ? 0 : status_failure;
+    if (result != qpt::result::success) {
+        say("'%s' does not turn '%s' into the file it records (the patch is damaged); '%s' not written",
+            patch_name, input_name, output_name);
+        return status_failure;
+    }
+    if (!output.sync()) {
+        say("cannot write '%s': %s", output_name, std::strerror(errno));
+        return status_failure;
+    }
+    output.close();
+    if (!written.finish(vopra::defaultPermissions()) || !written.replace()) {
+        say("%s", written.cause().text());
+        return status_failure;
+    }
+    return 0;
 }
 
 int describe_patch(int count, char **operands) {

@@ -1,0 +1,318 @@
+#include "vopra/replacement.h"
+#include "vopra/files.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+using rudd::string;
+
+namespace vopra {
+
+static int renameDefault(int folder, const char *from, const char *to, unsigned flags) {
+    // A plain rename stays the plain call, which every file system has.
+    return flags ? renameat2(folder, from, folder, to, flags) : renameat(folder, from, folder, to);
+}
+static int openUnnamedDefault(int folder, mode_t permissions) {
+    return openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, permissions);
+}
+int (*renameFile)(int folder, const char *from, const char *to, unsigned flags) = renameDefault;
+int (*openUnnamed)(int folder, mode_t permissions) = openUnnamedDefault;
+
+// The errors of a file system that lacks a call, as against one that refused it.
+static bool unsupported(int error) {
+    return error == EOPNOTSUPP || error == EINVAL || error == ENOSYS || error == EISDIR;
+}
+
+// ---- interruption: the one temporary name of this process, removed when a signal ends the run ----
+
+static const int watched[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+static char pendingPath[PATH_MAX + NAME_MAX + 2];
+static volatile sig_atomic_t pendingSet = 0;
+static struct sigaction previous[sizeof watched / sizeof watched[0]];
+static int watchers = 0;
+
+static void interrupted(int signal) {
+    if (pendingSet)
+        unlink(pendingPath);
+    std::signal(signal, SIG_DFL);
+    raise(signal);
+}
+
+static void watch() {
+    if (watchers++ > 0)
+        return;
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = interrupted;
+    sigemptyset(&action.sa_mask);
+    for (int signal : watched)
+        sigaddset(&action.sa_mask, signal);
+    for (unsigned i = 0; i < sizeof watched / sizeof watched[0]; i++) {
+        sigaction(watched[i], nullptr, &previous[i]);
+        // A signal the program ignores stays ignored.
+        if (previous[i].sa_handler != SIG_IGN)
+            sigaction(watched[i], &action, nullptr);
+    }
+}
+
+static void unwatch() {
+    if (--watchers > 0)
+        return;
+    for (unsigned i = 0; i < sizeof watched / sizeof watched[0]; i++)
+        sigaction(watched[i], &previous[i], nullptr);
+}
+
+// Holds the watched signals back while names change, so a sequence of renames ends as one step.
+class HeldSignals {
+public:
+    HeldSignals() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int signal : watched)
+            sigaddset(&set, signal);
+        sigprocmask(SIG_BLOCK, &set, &saved);
+    }
+    ~HeldSignals() { sigprocmask(SIG_SETMASK, &saved, nullptr); }
+
+private:
+    sigset_t saved;
+};
+
+// ---- names ----
+
+// The n-th candidate for the temporary name within the folder: the stem's file name shortened as far
+// as needed for the whole to fit the system's limit on a name.
+static string candidate(const string &stem, const string &suffix, uint32_t n) {
+    string tail = n == 0 ? string(suffix) : string(suffix, ".", rudd::decimal(n));
+    string base = rudd::file_name(stem);
+    if (base.length() + tail.length() > NAME_MAX)
+        base[NAME_MAX - tail.length()] = 0;
+    return string(base.text(), tail);
+}
+
+// The path of a name in the folder of path.
+static string beside(const string &path, const string &name) {
+    string folder(path);
+    folder[path.length() - rudd::file_name(path).length()] = 0;
+    return string(folder.text(), name);
+}
+
+static void remember(const string &path) {
+    std::snprintf(pendingPath, sizeof pendingPath, "%s", path.text());
+    pendingSet = 1;
+}
+
+// ---- the replacement ----
+
+Replacement::Replacement(const string &name, const string &stem, const char *suffix)
+    : finalName(name), stem(stem), suffix(suffix) {}
+
+Replacement::~Replacement() {
+    forget();
+    if (fd >= 0)
+        close(fd);
+    if (folder >= 0) {
+        close(folder);
+        unwatch();
+    }
+}
+
+bool Replacement::fail(const char *what, const string &concerning, int error) {
+    why = string(what, " '", concerning, "': ", std::strerror(error));
+    return false;
+}
+
+void Replacement::forget() {
+    if (named && !placed)
+        unlinkat(folder, temporary, 0);
+    named = false;
+    pendingSet = 0;
+}
+
+bool Replacement::create() {
+    folder = openFolderOf(finalName);
+    if (folder < 0)
+        return fail("cannot write", finalName, errno);
+    watch();
+    // Read and write for the owner only, whatever the umask: the bits are set once the file is whole.
+    fd = openUnnamed(folder, 0600);
+    if (fd >= 0)
+        return true;
+    if (!unsupported(errno))
+        return fail("cannot write", finalName, errno);
+    // No unnamed files here: a free temporary name, made exclusively, never through a link.
+    for (uint32_t n = 0; n < 1000; n++) {
+        temporary = candidate(stem, suffix, n);
+        HeldSignals held;
+        fd = openat(folder, temporary, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            named = true;
+            remember(beside(finalName, temporary));
+            return true;
+        }
+        if (errno != EEXIST)
+            return fail("cannot create", beside(finalName, temporary), errno);
+    }
+    return fail("no free temporary name beside", finalName, EEXIST);
+}
+
+bool Replacement::resize(uint32_t size) {
+    int error = size ? posix_fallocate(fd, 0, off_t(size)) : 0;
+    // Where the file system cannot allocate ahead, the zeros are written instead.
+    if (error == EOPNOTSUPP || error == EINVAL) {
+        static const char zeros[65536] = {};
+        error = 0;
+        for (uint32_t done = 0; done < size && error == 0;) {
+            uint32_t step = size - done < sizeof zeros ? size - done : sizeof zeros;
+            ssize_t written = pwrite(fd, zeros, step, off_t(done));
+            if (written > 0)
+                done += uint32_t(written);
+            else
+                error = written < 0 ? errno : ENOSPC;
+        }
+    }
+    if (error != 0) {
+        ftruncate(fd, 0);
+        return fail("cannot write", finalName, error);
+    }
+    return true;
+}
+
+bool Replacement::finish(mode_t permissions, const struct stat *like) {
+    // Owner first: changing it clears set-id bits, which the bits then restore.
+    if (like && fchown(fd, like->st_uid, like->st_gid) != 0)
+        fchown(fd, uid_t(-1), like->st_gid);
+    if (fchmod(fd, permissions) != 0)
+        return fail("cannot set the permissions of", finalName, errno);
+    if (fsync(fd) != 0)
+        return fail("cannot write", finalName, errno);
+    return true;
+}
+
+// Gives the unnamed file the first free temporary name; linking never replaces anything.
+bool Replacement::nameTemporary() {
+    if (named)
+        return true;
+    char self[32];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    for (uint32_t n = 0; n < 1000; n++) {
+        temporary = candidate(stem, suffix, n);
+        HeldSignals held;
+        // Through /proc an ordinary user may name an unnamed file; the empty path needs a privilege.
+        int linked = linkat(AT_FDCWD, self, folder, temporary, AT_SYMLINK_FOLLOW);
+        if (linked != 0 && errno == ENOENT)
+            linked = linkat(fd, "", folder, temporary, AT_EMPTY_PATH);
+        if (linked == 0) {
+            named = true;
+            remember(beside(finalName, temporary));
+            return true;
+        }
+        if (errno != EEXIST)
+            return fail("cannot create", beside(finalName, temporary), errno);
+    }
+    return fail("no free temporary name beside", finalName, EEXIST);
+}
+
+bool Replacement::replace() {
+    if (!nameTemporary())
+        return false;
+    HeldSignals held;
+    string name = rudd::file_name(finalName);
+    if (renameFile(folder, temporary, name, 0) != 0) {
+        int error = errno;
+        forget();
+        return fail("cannot write", finalName, error);
+    }
+    placed = true;
+    pendingSet = 0;
+    // The rename is done; the folder on disk makes it survive a power loss. Should that fail, the file
+    // is in place all the same.
+    fsync(folder);
+    return true;
+}
+
+bool Replacement::exchange(const string &backup, const struct stat &checked) {
+    if (!nameTemporary())
+        return false;
+    HeldSignals held;
+    string name = rudd::file_name(finalName), backupName = rudd::file_name(backup);
+    // The file checked and the file swapped out must be one: another program may have put a new file
+    // under the name since.
+    struct stat now;
+    if (stat(finalName, &now) != 0 || now.st_dev != checked.st_dev || now.st_ino != checked.st_ino) {
+        forget();
+        return fail("changed by another program meanwhile:", finalName, ESTALE);
+    }
+    if (renameFile(folder, temporary, name, RENAME_EXCHANGE) == 0) {
+        // The target now holds the new file and the temporary name the old one.
+        if (renameFile(folder, temporary, backupName, 0) != 0) {
+            int error = errno;
+            if (renameFile(folder, temporary, name, RENAME_EXCHANGE) == 0) {
+                forget();
+            } else {
+                keptName = temporary;
+                placed = true; // the temporary name now holds the original: never removed
+            }
+            pendingSet = 0;
+            return fail("cannot rename the original to", backup, error);
+        }
+    } else if (!unsupported(errno)) {
+        int error = errno;
+        forget();
+        return fail("cannot replace", finalName, error);
+    } else {
+        // No exchange here: the original is parked under a second free name while the new file takes
+        // its place, so the target is missing between those two renames.
+        string parked;
+        bool moved = false;
+        int error = 0;
+        for (uint32_t n = 1; n < 1000 && !moved; n++) {
+            parked = candidate(stem, suffix, n);
+            moved = renameFile(folder, name, parked, RENAME_NOREPLACE) == 0;
+            error = errno;
+            if (!moved && unsupported(error)) {
+                // Without a rename that refuses to replace, a name seen free is taken at once.
+                struct stat status;
+                moved = fstatat(folder, parked, &status, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT &&
+                        renameFile(folder, name, parked, 0) == 0;
+                error = errno;
+            } else if (!moved && error != EEXIST) {
+                break;
+            }
+        }
+        if (!moved) {
+            forget();
+            return fail("cannot rename", finalName, error);
+        }
+        if (renameFile(folder, temporary, name, 0) != 0) {
+            error = errno;
+            if (renameFile(folder, parked, name, 0) == 0)
+                forget();
+            else
+                keptName = parked;
+            pendingSet = 0;
+            return fail("cannot replace", finalName, error);
+        }
+        placed = true;
+        pendingSet = 0;
+        if (renameFile(folder, parked, backupName, 0) != 0) {
+            error = errno;
+            // One rename puts the original back over the new file, so the target is never empty.
+            if (renameFile(folder, parked, name, 0) != 0)
+                keptName = parked;
+            return fail("cannot rename the original to", backup, error);
+        }
+    }
+    placed = true;
+    pendingSet = 0;
+    fsync(folder);
+    return true;
+}
+
+} // namespace vopra

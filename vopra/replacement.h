@@ -1,0 +1,65 @@
+#pragma once
+
+#include "rudd/string.h"
+
+#include <sys/stat.h>
+
+namespace vopra {
+
+// A new file and the name it is to take, written so that a crash, a power loss or a failing call at
+// any instant leaves every name the user trusts with a complete file, its old content or its new one:
+// never a part, never nothing.
+//
+// Where the file system can, the file is made unnamed in the folder of its final name (O_TMPFILE), so
+// that nothing of it has a name until it is whole and on disk. It is then given a free temporary name
+// and renamed over the final name, or exchanged with the file it replaces in one step
+// (RENAME_EXCHANGE), which then moves on to the backup name. Where the file system offers neither, the
+// file is made under a free temporary name and plain renames do the rest; a target is then missing
+// for the moment between two renames, which no plain rename can avoid.
+//
+// Every step acts on the descriptor of the file's creation, never on a name someone could have
+// replaced since. Until it has been put in place, the file is removed again by the destructor, and by
+// an interrupting SIGINT, SIGTERM, SIGHUP or SIGPIPE, which the steps that rename hold back until they
+// are done.
+class Replacement {
+public:
+    // name: the final name; the temporary name is stem + suffix, then stem + suffix + ".1", ... (shortened
+    // to fit the folder's name limit), always the first one free.
+    Replacement(const rudd::string &name, const rudd::string &stem, const char *suffix);
+    ~Replacement();
+    Replacement(const Replacement &) = delete;
+    Replacement &operator=(const Replacement &) = delete;
+
+    // Makes the new, empty file, readable and writable by its descriptor whatever the umask.
+    bool create();
+    int descriptor() const { return fd; }
+    // Gives the file its size, truly allocated, so that writes through a map cannot meet a full disk.
+    bool resize(uint32_t size);
+    // Gives the file the permission bits and, where the user may set them, the owner and group of like
+    // (when given), then puts data and bits on disk.
+    bool finish(mode_t permissions, const struct stat *like = nullptr);
+
+    // Puts the finished file under the final name, replacing what was there.
+    bool replace();
+    // Puts the finished file in the place of the final name's own file, which must still be the file
+    // checked was taken of; that file moves to backup, replacing what was there.
+    bool exchange(const rudd::string &backup, const struct stat &checked);
+
+    // Why the last step failed, in the user's terms: the file it concerns and the system's error text.
+    const rudd::string &cause() const { return why; }
+    // Set when a failed exchange could not be undone: the name the original target is kept under now.
+    const rudd::string &kept() const { return keptName; }
+
+private:
+    bool fail(const char *what, const rudd::string &concerning, int error);
+    bool nameTemporary();
+    void forget();
+
+    rudd::string finalName, stem, suffix, temporary, why, keptName;
+    int fd = -1;
+    int folder = -1;
+    bool named = false; // the file has a name of its own, temporary (until placed)
+    bool placed = false;
+};
+
+} // namespace vopra
