@@ -159,7 +159,8 @@ def suite():
         # the output, with the target's permission bits, is on disk before the renames and the folder
         # after them.
         trace = folder + ".trace"
-        vopra = Vopra(wrapper=["strace", "-f", "-o", trace, "-e", "trace=msync,fsync,rename,chmod,fchmodat"])
+        vopra = Vopra(wrapper=["strace", "-f", "-o", trace, "-e",
+                               "trace=msync,fsync,fchmod,chmod,fchmodat,linkat,rename,renameat,renameat2"])
         vopra.fill("apply", folder + "/game.qpt", folder + "/game.sfc")
         vopra.ok_and_answer()
         vopra.finish()
@@ -167,17 +168,21 @@ def suite():
         assert listing(folder) == ["game-v2.sfc", "game.bak", "game.qpt", "game.sfc"], listing(folder)
         with open(trace) as f:
             lines = [line.split(None, 1)[1] for line in f if "(" in line and "resumed" not in line]
-        # GTK may set the bits of files of its own; only those in the test's folder count.
+        # GTK may set the bits of files of its own; only calls on the test's folder or on descriptors count.
         calls = [line.split("(")[0] for line in lines
-                 if not line.startswith(("chmod(", "fchmodat(")) or folder in line]
+                 if line.startswith(("msync(", "fsync(", "fchmod(", "rename")) or folder in line
+                 or "/proc/self/fd/" in line]
         os.unlink(trace)
-        first_rename = calls.index("rename")
-        assert calls[first_rename:first_rename + 3] == ["rename"] * 3, calls
-        assert "msync" in calls[:first_rename] and "fsync" in calls[calls.index("msync"):first_rename], calls
-        bits = [i for i, call in enumerate(calls) if call in ("chmod", "fchmodat")]
-        assert len(bits) == 1 and bits[0] < calls.index("msync"), calls
+        # Written and on disk with its bits while still unnamed; then named, exchanged with the target in
+        # one step, the old target renamed to the backup, and the folder flushed.
+        named = calls.index("linkat")
+        assert calls[named:named + 3] == ["linkat", "renameat2", "renameat"], calls
+        before = calls[:named]
+        assert "msync" in before and "fchmod" in before and "fsync" in before[before.index("fchmod"):], calls
+        assert before.index("msync") < before.index("fchmod"), calls
+        assert not any(call in ("chmod", "fchmodat") for call in calls), calls
         assert os.stat(folder + "/game.sfc").st_mode & 0o777 == 0o751, oct(os.stat(folder + "/game.sfc").st_mode)
-        assert "fsync" in calls[first_rename + 3:], calls
+        assert "fsync" in calls[named + 3:], calls
         print("ok: apply")
 
         # A patch the file was not made for: the warning, then the end, with every file as it was.
