@@ -390,34 +390,46 @@ qpt::result qpt::apply(const uint8_t *patchData, uint32_t patchSize, const uint8
     return verdict(recorded_source, recorded_target);
 }
 
-qpt::result qpt::inspect(const uint8_t *patchData, uint32_t patchSize, summary &out) {
+qpt::result qpt::inspect(const uint8_t *patchData, uint32_t patchSize, summary &out, flaw *found) {
     out = summary();
+    flaw ignored;
+    flaw &why = found ? *found : ignored;
+    why = flaw::none;
     uint32_t offset, recorded_source, recorded_target;
-    if (!read_header(patchData, patchSize, offset, recorded_source, recorded_target))
+    if (!read_header(patchData, patchSize, offset, recorded_source, recorded_target)) {
+        bool patch = patchSize >= smallest_patch && std::memcmp(patchData, magic, sizeof magic) == 0;
+        why = patch ? flaw::sizes : flaw::not_a_patch;
         return result::patch_invalid;
+    }
     // The same walk as apply's, without the files: what apply refuses as malformed, this refuses too.
     uint64_t limit = larger(recorded_source, recorded_target) + uint64_t(1), position = 0;
     uint32_t hunks = 0;
     uint64_t changed = 0;
     while (offset < patchSize - trailer_size) {
         uint32_t skip;
-        if (!parse_number(patchData, patchSize, offset, skip) || position + skip > limit)
+        if (!parse_number(patchData, patchSize, offset, skip)) {
+            why = flaw::hunk_unended;
             return result::patch_invalid;
-        position += skip;
+        }
         uint64_t length;
-        bool found;
-        if (!run_length(patchData, patchSize, offset, limit - position, length, found))
+        bool ended;
+        if (position + skip > limit ||
+            !run_length(patchData, patchSize, offset, limit - position - skip, length, ended)) {
+            why = flaw::hunk_too_long;
             return result::patch_invalid;
-        position += length;
-        offset += uint32_t(found ? length : length - 1);
+        }
+        position += skip + length;
+        offset += uint32_t(ended ? length : length - 1);
         changed += length - 1;
         hunks++;
     }
     uint32_t source_checksum = parse_trailer_value(patchData, patchSize, offset);
     uint32_t target_checksum = parse_trailer_value(patchData, patchSize, offset);
     uint32_t patch_checksum = crc32(patchData, offset);
-    if (parse_trailer_value(patchData, patchSize, offset) != patch_checksum)
+    if (parse_trailer_value(patchData, patchSize, offset) != patch_checksum) {
+        why = flaw::checksum;
         return result::patch_invalid;
+    }
     out.source_size = recorded_source;
     out.target_size = recorded_target;
     out.source_checksum = source_checksum;

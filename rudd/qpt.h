@@ -57,8 +57,19 @@ public:
     result create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
                   uint32_t targetSize, int patchDescriptor);
 
-    // Checks magic, structure and the patch checksum, and fills out. success or patch_invalid.
-    static result inspect(const uint8_t *patchData, uint32_t patchSize, summary &out);
+    // What inspect found wrong with a patch, the first fault in the patch's own order.
+    enum class flaw {
+        none,
+        not_a_patch,   // too short, or not starting with the magic
+        sizes,         // the recorded sizes run past the end
+        hunk_unended,  // a hunk's skip runs past the end
+        hunk_too_long, // a hunk's skip or run reaches past the larger recorded size
+        checksum,      // the patch checksum does not match the bytes before it
+    };
+
+    // Checks magic, structure and the patch checksum, and fills out. success or patch_invalid; for
+    // patch_invalid, found (when given) tells what is wrong.
+    static result inspect(const uint8_t *patchData, uint32_t patchSize, summary &out, flaw *found = nullptr);
 
     // The standard CRC-32 (zlib, PNG) of a whole buffer.
     static uint32_t crc32(const uint8_t *data, uint32_t size);

@@ -1,125 +1,170 @@
+#include "vopra/checks.h"
 #include "vopra/files.h"
+#include "vopra/patchfile.h"
 #include "vopra/replacement.h"
 #include "vopra/workflow.h"
 
 #include "rudd/file.h"
 #include "rudd/qpt.h"
 
-#include <cstdio>
-#include <sys/stat.h>
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-using rudd::file;
 using rudd::filemap;
 using rudd::qpt;
 using rudd::string;
 
 namespace vopra {
 
-static Outcome warning(const char *text) {
-    return Outcome{Outcome::Kind::Warning, string(text)};
-}
-
 static const char patchingFailed[] = "Patching failed";
 
-// True when the bytes are one of the two files the patch records, by size and by CRC-32.
-static bool matchesPatch(const filemap &patch, const filemap &target) {
-    qpt::summary recorded;
-    if (qpt::inspect(patch.data(), patch.size(), recorded) != qpt::result::success)
-        return false;
-    uint32_t checksum = qpt::crc32(target.data(), target.size());
-    return (target.size() == recorded.source_size && checksum == recorded.source_checksum) ||
-           (target.size() == recorded.target_size && checksum == recorded.target_checksum);
-}
+namespace {
 
-Outcome applyPatch(const string &patchPath, const string &targetPath, const Progress &progress) {
-    // Nothing is written until every check has passed, so a refused run leaves the user's files untouched.
-    if (!file::exists(patchPath))
-        return warning("QPT patch does not exist");
-    if (!file::exists(targetPath))
-        return warning("Target file does not exist");
-    if (patchPath == targetPath)
-        return warning("Source file and target file cannot be the same");
-    if (!rudd::iendswith(patchPath, ".qpt"))
-        return warning("QPT patch extension must be .qpt");
-    if (rudd::iendswith(targetPath, ".qpt"))
-        return warning("Target file extension must not be .qpt");
-    // The backup or the temporary name would be the target itself.
-    if (rudd::iendswith(targetPath, ".bak"))
-        return warning("Target file extension must not be .bak");
-    if (rudd::iendswith(targetPath, ".tmp"))
-        return warning("Target file extension must not be .tmp");
-    PathInfo patchInfo = inspectPath(patchPath), targetInfo = inspectPath(targetPath);
-    if (patchInfo.tooLarge)
-        return warning("QPT patch must be smaller than 4 GiB");
-    if (targetInfo.tooLarge)
-        return warning("Target file must be smaller than 4 GiB");
-
-    string stem = rudd::remove_extension(targetPath);
-    string backup(stem, ".bak");
-
-    // Folders, devices and FIFOs never reach the engine, and a damaged patch or a file the patch was not
-    // made for fails here, before any output file exists.
-    if (!patchInfo.regular || !targetInfo.regular)
-        return warning(patchingFailed);
-    // The backup name must not be the patch's or the target's own file (the target a link to its backup,
-    // say): the last rename of the swap would put the old target over the only copy of that data.
-    if (namesFile(backup, patchInfo) || namesFile(backup, targetInfo))
-        return warning(patchingFailed);
-    // The target is opened once: the file mapped, checked, locked and swapped out is that one file.
-    // The lock keeps a second run on the same file from patching it at the same time.
-    Descriptor targetFile(open(targetPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+// The two files of an in-place run, open from the match check to the swap.
+struct Inputs {
+    Descriptor targetFile{-1};
     struct stat checked;
     filemap patch, target;
-    if (targetFile.fd < 0 || fstat(targetFile.fd, &checked) != 0 || flock(targetFile.fd, LOCK_EX | LOCK_NB) != 0 ||
-        !patch.open(patchPath, filemap::mode::read) || !target.open(targetFile.fd, filemap::mode::read))
-        return warning(patchingFailed);
-    patch.populate();
-    target.populate();
-    const filemap *inputs[] = {&patch, &target};
-    bool matched = false;
-    if (!BusGuard(inputs, 2).run([&] { matched = matchesPatch(patch, target); }) || !matched)
-        return warning(patchingFailed);
+};
 
+} // namespace
+
+// The target is opened once: the file mapped, checked, locked and swapped out is that one file. The
+// lock keeps a second run on the same file from patching it at the same time.
+static bool openInputs(const char *patchPath, const char *targetPath, Inputs &in, string &why) {
+    in.targetFile.fd = open(targetPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (in.targetFile.fd < 0 || fstat(in.targetFile.fd, &in.checked) != 0) {
+        why = failure("cannot open", targetPath, errno);
+        return false;
+    }
+    if (flock(in.targetFile.fd, LOCK_EX | LOCK_NB) != 0) {
+        why = errno == EWOULDBLOCK ? string("'", targetPath, "' is being patched by another run")
+                                   : failure("cannot lock", targetPath, errno);
+        return false;
+    }
+    if (!in.patch.open(patchPath, filemap::mode::read)) {
+        why = failure("cannot read", patchPath, errno);
+        return false;
+    }
+    if (!in.target.open(in.targetFile.fd, filemap::mode::read)) {
+        why = failure("cannot read", targetPath, errno);
+        return false;
+    }
+    in.patch.populate();
+    in.target.populate();
+    return true;
+}
+
+// A damaged patch or a file the patch was not made for fails here, before any output file exists.
+static bool matchTarget(const Inputs &in, const char *patchPath, const char *targetPath, string &why) {
+    qpt::summary recorded;
+    bool patchRead = false;
+    Side side = Side::neither;
+    string reason;
+    const filemap *inputs[] = {&in.patch, &in.target};
+    bool read = BusGuard(inputs, 2).run([&] {
+        patchRead = readPatch(in.patch, patchPath, recorded, why);
+        if (patchRead)
+            side = matchFile(recorded, in.target.data(), in.target.size(), reason);
+    });
+    if (!read)
+        why = string("'", patchPath, "' or '", targetPath, "' changed while it was read");
+    else if (patchRead && side == Side::neither)
+        why = string("'", targetPath, "' is neither source nor target of '", patchPath, "': ", reason);
+    return read && side != Side::neither;
+}
+
+// Writes the patched file beside the target and swaps it in, the old content moving to backup.
+static Outcome writePatched(Inputs &in, const char *patchPath, const char *targetPath, const string &stem,
+                            const string &backup, const Progress &progress) {
     qpt engine;
     uint32_t outputSize = 0;
-    engine.apply(patch.data(), patch.size(), target.data(), target.size(), nullptr, outputSize);
+    engine.apply(in.patch.data(), in.patch.size(), in.target.data(), in.target.size(), nullptr, outputSize);
 
     // An earlier backup the user cannot write stays as it is, as when it was opened for writing.
     if (writeProtected(backup))
-        return warning("Cannot open target file for writing");
+        return warning("Cannot open target file for writing", string("'", backup, "' is write-protected"));
     Replacement output(targetPath, stem, ".tmp");
     if (!output.create())
-        return warning("Cannot open target file for writing");
+        return warning("Cannot open target file for writing", output.cause());
 
     filemap outputMap;
-    bool patched = false;
-    if (output.resize(outputSize) && outputMap.open(output.descriptor(), filemap::mode::readwrite) &&
-        outputMap.size() == outputSize) {
-        outputMap.populate();
-        engine.progress = progress;
-        uint32_t capacity = outputMap.size();
-        qpt::result result = qpt::result::patch_invalid;
-        const filemap *maps[] = {&patch, &target, &outputMap};
-        BusGuard(maps, 3).run([&] {
-            result = engine.apply(patch.data(), patch.size(), target.data(), target.size(), outputMap.data(),
-                                  capacity);
-        });
-        // The patched file keeps the permission bits and, where it may, the owner of the file it
-        // replaces: an executable stays one. Data and bits go to disk together, ahead of any rename, so
-        // that a crash after the swap cannot leave a target with missing bytes or the wrong bits.
-        patched = result == qpt::result::success && outputMap.sync() &&
-                  output.finish(checked.st_mode & 0777, &checked);
-    }
+    string why;
+    if (!output.resize(outputSize))
+        why = output.cause();
+    else if (!outputMap.open(output.descriptor(), filemap::mode::readwrite) || outputMap.size() != outputSize)
+        why = failure("cannot write", targetPath, errno);
+    if (!why.empty())
+        return warning(patchingFailed, why);
+    outputMap.populate();
+    engine.progress = progress;
+    uint32_t capacity = outputMap.size();
+    qpt::result result = qpt::result::patch_invalid;
+    const filemap *maps[] = {&in.patch, &in.target, &outputMap};
+    bool read = BusGuard(maps, 3).run([&] {
+        result = engine.apply(in.patch.data(), in.patch.size(), in.target.data(), in.target.size(),
+                              outputMap.data(), capacity);
+    });
+    // The patched file keeps the permission bits and, where it may, the owner of the file it replaces:
+    // an executable stays one. Data and bits go to disk together, ahead of any rename, so that a crash
+    // after the swap cannot leave a target with missing bytes or the wrong bits.
+    if (!read)
+        why = string("'", patchPath, "' or '", targetPath, "' changed while it was read");
+    else if (result != qpt::result::success)
+        why = string("'", patchPath, "' does not turn '", targetPath, "' into the file it records (the patch is damaged)");
+    else if (!outputMap.sync())
+        why = failure("cannot write", targetPath, errno);
+    else if (!output.finish(in.checked.st_mode & 0777, &in.checked))
+        why = output.cause();
     outputMap.close();
-    patch.close();
-    target.close();
-    if (!patched || !output.exchange(backup, checked))
-        return warning(patchingFailed);
+    in.patch.close();
+    in.target.close();
+    if (why.empty() && !output.exchange(backup, in.checked))
+        why = output.kept().empty() ? output.cause()
+                                    : string(output.cause(), "; the original is kept as '", output.kept(), "'");
+    if (!why.empty())
+        return warning(patchingFailed, why);
     return Outcome{Outcome::Kind::Information,
-                   string("Patching was successful!\nBackup file name: ", rudd::file_name(backup))};
+                   string("Patching was successful!\nBackup file name: ", rudd::file_name(backup)), string()};
+}
+
+Outcome applyPatch(const string &patchPath, const string &targetPath, const Progress &progress) {
+    string stem = rudd::remove_extension(targetPath);
+    string backup(stem, ".bak");
+    PathInfo patchInfo = inspectPath(patchPath), targetInfo = inspectPath(targetPath);
+    string patchMissing, targetMissing;
+    // Nothing is written until every check has passed, so a refused run leaves the user's files
+    // untouched. Folders, devices and FIFOs never reach the engine. The backup name must not be the
+    // patch's or the target's own file (the target a link to its backup, say): the last rename of the
+    // swap would put the old target over the only copy of that data.
+    const Check checks[] = {
+        {!readable(patchPath, patchMissing), "QPT patch does not exist", patchMissing},
+        {!readable(targetPath, targetMissing), "Target file does not exist", targetMissing},
+        {patchPath == targetPath, "Source file and target file cannot be the same"},
+        {!rudd::iendswith(patchPath, ".qpt"), "QPT patch extension must be .qpt"},
+        {rudd::iendswith(targetPath, ".qpt"), "Target file extension must not be .qpt"},
+        // The backup or the temporary name would be the target itself.
+        {rudd::iendswith(targetPath, ".bak"), "Target file extension must not be .bak"},
+        {rudd::iendswith(targetPath, ".tmp"), "Target file extension must not be .tmp"},
+        {patchInfo.tooLarge, "QPT patch must be smaller than 4 GiB"},
+        {targetInfo.tooLarge, "Target file must be smaller than 4 GiB"},
+        {!patchInfo.regular, patchingFailed, notRegular(patchPath, patchInfo)},
+        {!targetInfo.regular, patchingFailed, notRegular(targetPath, targetInfo)},
+        {namesFile(backup, patchInfo), patchingFailed, string("'", backup, "' is the patch itself")},
+        {namesFile(backup, targetInfo), patchingFailed, string("'", backup, "' is the target itself")},
+    };
+    Outcome refused{};
+    if (firstRefused(checks, refused))
+        return refused;
+
+    Inputs in;
+    string why;
+    if (!openInputs(patchPath, targetPath, in, why) || !matchTarget(in, patchPath, targetPath, why))
+        return warning(patchingFailed, why);
+    return writePatched(in, patchPath, targetPath, stem, backup, progress);
 }
 
 } // namespace vopra

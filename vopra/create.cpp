@@ -1,3 +1,4 @@
+#include "vopra/checks.h"
 #include "vopra/files.h"
 #include "vopra/replacement.h"
 #include "vopra/workflow.h"
@@ -5,72 +6,72 @@
 #include "rudd/file.h"
 #include "rudd/qpt.h"
 
-#include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
-using rudd::file;
 using rudd::filemap;
 using rudd::qpt;
 using rudd::string;
 
 namespace vopra {
 
-static Outcome warning(const char *text) {
-    return Outcome{Outcome::Kind::Warning, string(text)};
-}
-
 static const char creationFailed[] = "Patch creation failed";
 
 Outcome createPatch(const string &sourcePath, const string &targetPath, const Progress &progress) {
-    if (!file::exists(sourcePath))
-        return warning("Source file does not exist");
-    if (!file::exists(targetPath))
-        return warning("Target file does not exist");
-    if (rudd::iendswith(sourcePath, ".qpt"))
-        return warning("Source file extension must not be .qpt");
-    if (rudd::iendswith(targetPath, ".qpt"))
-        return warning("Target file extension must not be .qpt");
-    PathInfo sourceInfo = inspectPath(sourcePath), targetInfo = inspectPath(targetPath);
-    if (sourceInfo.tooLarge)
-        return warning("Source file must be smaller than 4 GiB");
-    if (targetInfo.tooLarge)
-        return warning("Target file must be smaller than 4 GiB");
-
     string patchName(rudd::remove_extension(sourcePath), ".qpt");
-
-    // Folders, devices and FIFOs never reach the engine.
-    if (!sourceInfo.regular || !targetInfo.regular)
-        return warning(creationFailed);
-    // The patch name must not be the source's or the target's own file (one of them a link to it, say):
-    // the new patch would replace the data it was made from.
-    if (namesFile(patchName, sourceInfo) || namesFile(patchName, targetInfo))
-        return warning(creationFailed);
-    // An earlier patch the user cannot write stays as it is.
-    if (writeProtected(patchName))
-        return warning(creationFailed);
+    PathInfo sourceInfo = inspectPath(sourcePath), targetInfo = inspectPath(targetPath);
+    string sourceMissing, targetMissing;
+    // Folders, devices and FIFOs never reach the engine. The patch name must not be the source's or
+    // the target's own file (one of them a link to it, say): the new patch would replace the data it
+    // was made from. An earlier patch the user cannot write stays as it is.
+    const Check checks[] = {
+        {!readable(sourcePath, sourceMissing), "Source file does not exist", sourceMissing},
+        {!readable(targetPath, targetMissing), "Target file does not exist", targetMissing},
+        {rudd::iendswith(sourcePath, ".qpt"), "Source file extension must not be .qpt"},
+        {rudd::iendswith(targetPath, ".qpt"), "Target file extension must not be .qpt"},
+        {sourceInfo.tooLarge, "Source file must be smaller than 4 GiB"},
+        {targetInfo.tooLarge, "Target file must be smaller than 4 GiB"},
+        {!sourceInfo.regular, creationFailed, notRegular(sourcePath, sourceInfo)},
+        {!targetInfo.regular, creationFailed, notRegular(targetPath, targetInfo)},
+        {namesFile(patchName, sourceInfo), creationFailed, string("'", patchName, "' is the source itself")},
+        {namesFile(patchName, targetInfo), creationFailed, string("'", patchName, "' is the target itself")},
+        {writeProtected(patchName), creationFailed, string("'", patchName, "' is write-protected")},
+    };
+    Outcome refused{};
+    if (firstRefused(checks, refused))
+        return refused;
     filemap source, target;
-    if (!source.open(sourcePath, filemap::mode::read) || !target.open(targetPath, filemap::mode::read))
-        return warning(creationFailed);
-    source.populate();
-    target.populate();
+    string why;
+    if (!openInput(source, sourcePath, why) || !openInput(target, targetPath, why))
+        return warning(creationFailed, why);
 
     // The patch is written whole and put on disk before it takes its name: a failed or interrupted run
     // leaves no partial patch and keeps an earlier file of that name as it was.
     Replacement patch(patchName, patchName, ".tmp");
     if (!patch.create())
-        return warning(creationFailed);
+        return warning(creationFailed, patch.cause());
     qpt engine;
     engine.progress = progress;
     qpt::result result = qpt::result::patch_unwritable;
     const filemap *inputs[] = {&source, &target};
+    errno = 0;
     bool read = BusGuard(inputs, 2).run([&] {
         result = engine.create(source.data(), source.size(), target.data(), target.size(), patch.descriptor());
     });
+    int error = errno;
     source.close();
     target.close();
-    if (!read || result != qpt::result::success || !patch.finish(defaultPermissions()) || !patch.replace())
-        return warning(creationFailed);
+    if (!read)
+        why = string("'", sourcePath, "' or '", targetPath, "' changed while it was read");
+    else if (result != qpt::result::success)
+        why = string("cannot write '", patchName, "': ", error ? std::strerror(error) : "write failed");
+    else if (!patch.finish(defaultPermissions()) || !patch.replace())
+        why = patch.cause();
+    if (!why.empty())
+        return warning(creationFailed, why);
     return Outcome{Outcome::Kind::Information,
-                   string("Patch creation was successful!\nOutput file name: ", rudd::file_name(patchName))};
+                   string("Patch creation was successful!\nOutput file name: ", rudd::file_name(patchName)),
+                   string()};
 }
 
 } // namespace vopra

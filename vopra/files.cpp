@@ -24,10 +24,70 @@ PathInfo inspectPath(const char *path) {
     return info;
 }
 
+string notRegular(const char *path, const PathInfo &info) {
+    struct stat status;
+    if (info.regular || !info.found)
+        return string();
+    if (stat(path, &status) == 0 && S_ISDIR(status.st_mode))
+        return string("'", path, "' is a folder, not a file");
+    return string("'", path, "' is not a regular file");
+}
+
 bool namesFile(const char *name, const PathInfo &info) {
     struct stat status;
     return info.found && lstat(name, &status) == 0 && status.st_dev == info.device &&
            status.st_ino == info.inode;
+}
+
+bool sameFile(const char *first, const char *second) {
+    struct stat one, other;
+    return stat(first, &one) == 0 && stat(second, &other) == 0 && one.st_dev == other.st_dev &&
+           one.st_ino == other.st_ino;
+}
+
+string failure(const char *what, const char *name, int error) {
+    return string(what, " '", name, "': ", std::strerror(error));
+}
+
+static bool failed(string &why, const char *what, const char *name, int error) {
+    why = failure(what, name, error);
+    return false;
+}
+
+bool readable(const char *path, string &why) {
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return failed(why, "cannot open", path, errno);
+    close(fd);
+    return true;
+}
+
+bool openInput(rudd::filemap &map, const char *name, string &why) {
+    struct stat info;
+    if (stat(name, &info) != 0)
+        return failed(why, "cannot open", name, errno);
+    if (S_ISDIR(info.st_mode)) {
+        why = string("'", name, "' is a folder, not a file");
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        why = string("'", name, "' is not a regular file");
+        return false;
+    }
+    if (uint64_t(info.st_size) >= (uint64_t(1) << 32)) {
+        why = string("'", name, "' is too large: files must be smaller than 4 GiB");
+        return false;
+    }
+    errno = 0;
+    if (!map.open(name, rudd::filemap::mode::read)) {
+        if (errno == 0) {
+            why = string("cannot read '", name, "': mapping failed");
+            return false;
+        }
+        return failed(why, "cannot read", name, errno);
+    }
+    map.populate();
+    return true;
 }
 
 int openFolderOf(const char *path) {

@@ -22,10 +22,28 @@ struct PathInfo {
 };
 PathInfo inspectPath(const char *path);
 
+// Why a path that is there is no file the engine may read ("'x' is a folder, not a file"); empty for a
+// regular file or a path that is not there.
+rudd::string notRegular(const char *path, const PathInfo &info);
+
 // True when the name itself, not following a link, is the file that info describes. Replacing such a
 // name by rename would destroy that file's data (a target that links to its own backup name) or be
 // silently skipped (a hard link).
 bool namesFile(const char *name, const PathInfo &info);
+
+// "what 'name': the system's error text", the cause of a failed call in the user's terms.
+rudd::string failure(const char *what, const char *name, int error);
+
+// True when the two names are one file (following links), as stat tells.
+bool sameFile(const char *first, const char *second);
+
+// True when the file at path can be opened for reading; otherwise false with why ("cannot open 'x':
+// Permission denied"), for a check whose own text says only that the file is not there.
+bool readable(const char *path, rudd::string &why);
+
+// Maps an input file for reading, or says why it cannot ("'x' is a folder, not a file", "'x' is too
+// large: files must be smaller than 4 GiB", "cannot open 'x': ..."), in that order.
+bool openInput(rudd::filemap &map, const char *name, rudd::string &why);
 
 // Opens the folder that holds path (a bare name lies in the working folder, the root's files in "/"),
 // for renames and a flush made in it; -1 when it cannot.

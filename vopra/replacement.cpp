@@ -124,7 +124,7 @@ Replacement::~Replacement() {
 }
 
 bool Replacement::fail(const char *what, const string &concerning, int error) {
-    why = string(what, " '", concerning, "': ", std::strerror(error));
+    why = failure(what, concerning, error);
     return false;
 }
 
@@ -247,7 +247,8 @@ bool Replacement::exchange(const string &backup, const struct stat &checked) {
     struct stat now;
     if (stat(finalName, &now) != 0 || now.st_dev != checked.st_dev || now.st_ino != checked.st_ino) {
         forget();
-        return fail("changed by another program meanwhile:", finalName, ESTALE);
+        why = string("'", finalName, "' was replaced by another program meanwhile");
+        return false;
     }
     if (renameFile(folder, temporary, name, RENAME_EXCHANGE) == 0) {
         // The target now holds the new file and the temporary name the old one.
@@ -256,7 +257,7 @@ bool Replacement::exchange(const string &backup, const struct stat &checked) {
             if (renameFile(folder, temporary, name, RENAME_EXCHANGE) == 0) {
                 forget();
             } else {
-                keptName = temporary;
+                keptName = beside(finalName, temporary);
                 placed = true; // the temporary name now holds the original: never removed
             }
             pendingSet = 0;
@@ -295,7 +296,7 @@ bool Replacement::exchange(const string &backup, const struct stat &checked) {
             if (renameFile(folder, parked, name, 0) == 0)
                 forget();
             else
-                keptName = parked;
+                keptName = beside(finalName, parked);
             pendingSet = 0;
             return fail("cannot replace", finalName, error);
         }
@@ -305,7 +306,7 @@ bool Replacement::exchange(const string &backup, const struct stat &checked) {
             error = errno;
             // One rename puts the original back over the new file, so the target is never empty.
             if (renameFile(folder, parked, name, 0) != 0)
-                keptName = parked;
+                keptName = beside(finalName, parked);
             return fail("cannot rename the original to", backup, error);
         }
     }

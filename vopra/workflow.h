@@ -14,7 +14,11 @@ struct Outcome {
         Information, // the operation succeeded
     };
     Kind kind;
-    rudd::string message;
+    rudd::string message; // the window's text
+    // Why a run failed, in the user's terms: the file concerned, the recorded sizes and CRC-32s
+    // against the file's, the system's error text, and where an original is kept when a failure
+    // could not be undone. Empty on success and where the message says it all.
+    rudd::string cause;
 };
 
 // Called as progress(offset, total) while the engine works.

@@ -306,6 +306,17 @@ TEST_F(Tool, refuses_inputs_and_outputs_it_cannot_use) {
     ASSERT_EQ(mkdir(path("folder").c_str(), 0755), 0);
     ASSERT_EQ(symlink("folder", path("to-folder").c_str()), 0);
     ASSERT_EQ(symlink("/dev/null", path("to-null").c_str()), 0);
+    write("short.bin", {'a', 'b', 'c'});
+    bytes damaged = read(path("p.qpt"));
+    damaged[8] ^= 0x10;
+    write("damaged.qpt", damaged);
+    // A checksum made right over a hunk that skips past both one-byte files.
+    bytes structural = {'Q', 'P', 'T', '1', 0x81, 0x81, 0x85, 0, 0, 0, 0, 0, 0, 0, 0};
+    uint32_t check = rudd::qpt::crc32(structural.data(), uint32_t(structural.size()));
+    for (int i = 0; i < 4; i++)
+        structural.push_back(uint8_t(check >> (8 * i)));
+    write("structural.qpt", structural);
+    write("one.bin", {'1'});
     names before = listing();
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"apply", "p.qpt", "missing.bin", "out"},
@@ -329,6 +340,17 @@ TEST_F(Tool, refuses_inputs_and_outputs_it_cannot_use) {
          "qpt: cannot write 'no/such/p.qpt': No such file or directory\n"},
         {{"apply", "p.qpt", "old.bin", "no/such/out"},
          "qpt: cannot write 'no/such/out': No such file or directory\n"},
+        {{"info", "structural.qpt"}, "qpt: 'structural.qpt' is a damaged QPT patch: a hunk runs past the recorded size\n"},
+        // In place: the window's text, then why.
+        {{"apply", "p.qpt", "missing.bin"},
+         "qpt: Target file does not exist: cannot open 'missing.bin': No such file or directory\n"},
+        {{"apply", "p.qpt", "folder"}, "qpt: Patching failed: 'folder' is a folder, not a file\n"},
+        {{"apply", "p.qpt", "short.bin"}, "qpt: Patching failed: 'short.bin' is neither source nor target of "
+                                          "'p.qpt': size 3 bytes, expected 3000 (source) or 3100 (target)\n"},
+        {{"apply", "damaged.qpt", "old.bin"},
+         "qpt: Patching failed: 'damaged.qpt' is a damaged QPT patch: its checksum does not match\n"},
+        {{"apply", "structural.qpt", "one.bin"},
+         "qpt: Patching failed: 'structural.qpt' is a damaged QPT patch: a hunk runs past the recorded size\n"},
     };
     for (auto &[arguments, message] : cases) {
         run_result r = run(arguments);

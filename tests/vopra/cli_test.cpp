@@ -43,14 +43,20 @@ public:
         int status = 0;
         waitpid(child, &status, 0);
         EXPECT_TRUE(WIFEXITED(status));
-        // One message, as the window shows it, after the tool's name.
+        // One message, as the window shows it, after the tool's name; a failure then says why.
         EXPECT_EQ(0u, said.rfind("qpt: ", 0)) << said;
         EXPECT_EQ('\n', said.empty() ? 0 : said.back()) << said;
         std::string message = said.size() > 6 ? said.substr(5, said.size() - 6) : said;
         EXPECT_TRUE(WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 1) << WEXITSTATUS(status);
-        return Seen{WEXITSTATUS(status) == 0 ? vopra::Outcome::Kind::Information
-                                             : vopra::Outcome::Kind::Warning,
-                    message};
+        bool failed = WEXITSTATUS(status) != 0;
+        size_t colon = message.find(": ");
+        std::string cause = failed && colon != std::string::npos ? message.substr(colon + 2) : "";
+        if (!cause.empty())
+            message.resize(colon);
+        bool hidesCause = message == "Patching failed" || message == "Cannot open target file for writing" ||
+                          message.find("does not exist") != std::string::npos;
+        EXPECT_TRUE(!failed || !hidesCause || !cause.empty()) << said;
+        return Seen{failed ? vopra::Outcome::Kind::Warning : vopra::Outcome::Kind::Information, message};
     }
 };
 

@@ -7,6 +7,7 @@
 #include "rudd/qpt.h"
 #include "rudd/string.h"
 #include "vopra/files.h"
+#include "vopra/patchfile.h"
 #include "vopra/replacement.h"
 #include "vopra/workflow.h"
 
@@ -115,36 +116,11 @@ private:
 
 // Maps an input file, or says in the user's terms why it cannot.
 bool map_input(filemap &map, const char *name) {
-    struct stat info;
-    if (stat(name, &info) != 0) {
-        say("cannot open '%s': %s", name, std::strerror(errno));
-        return false;
-    }
-    if (S_ISDIR(info.st_mode)) {
-        say("'%s' is a folder, not a file", name);
-        return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        say("'%s' is not a regular file", name);
-        return false;
-    }
-    if (uint64_t(info.st_size) >= (uint64_t(1) << 32)) {
-        say("'%s' is too large: files must be smaller than 4 GiB", name);
-        return false;
-    }
-    errno = 0;
-    if (!map.open(name, filemap::mode::read)) {
-        say("cannot read '%s': %s", name, errno ? std::strerror(errno) : "mapping failed");
-        return false;
-    }
-    map.populate();
-    return true;
-}
-
-bool same_file(const char *a, const char *b) {
-    struct stat first, second;
-    return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
+    string why;
+    if (vopra::openInput(map, name, why))
+        return true;
+    say("%s", why.text());
+    return false;
 }
 
 // An existing output is replaced only when it is a regular file and not one of the inputs.
@@ -158,7 +134,7 @@ bool check_output(const char *output, const char *role, const char *first, const
         return false;
     }
     for (const char *input : {first, second}) {
-        if (same_file(output, input)) {
+        if (vopra::sameFile(output, input)) {
             say("'%s' is the same file as '%s'; choose another %s", output, input, role);
             return false;
         }
@@ -168,45 +144,17 @@ bool check_output(const char *output, const char *role, const char *first, const
 
 // Reads the patch's record; false with a message when it is no patch or a damaged one.
 bool read_patch(const filemap &patch, const char *name, qpt::summary &recorded) {
-    if (qpt::inspect(patch.data(), patch.size(), recorded) == qpt::result::success)
+    string why;
+    if (vopra::readPatch(patch, name, recorded, why))
         return true;
-    if (patch.size() < qpt::smallest_patch || std::memcmp(patch.data(), qpt::magic, sizeof qpt::magic) != 0)
-        say("'%s' is not a QPT patch", name);
-    else
-        say("'%s' is a damaged QPT patch: its checksum does not match", name);
+    say("%s", why.text());
     return false;
 }
 
-enum class side { source, target, both, neither };
-
-// Which side of the patch the file is; for neither, why, in reason.
-side match(const qpt::summary &recorded, const filemap &map, char *reason, size_t room) {
-    bool source_size = map.size() == recorded.source_size, target_size = map.size() == recorded.target_size;
-    if (!source_size && !target_size) {
-        if (recorded.source_size == recorded.target_size)
-            std::snprintf(reason, room, "size %u bytes, expected %u", map.size(), recorded.source_size);
-        else
-            std::snprintf(reason, room, "size %u bytes, expected %u (source) or %u (target)", map.size(),
-                          recorded.source_size, recorded.target_size);
-        return side::neither;
-    }
-    uint32_t checksum = qpt::crc32(map.data(), map.size());
-    bool source = source_size && checksum == recorded.source_checksum;
-    bool target = target_size && checksum == recorded.target_checksum;
-    if (source && target)
-        return side::both;
-    if (source)
-        return side::source;
-    if (target)
-        return side::target;
-    if (source_size && target_size)
-        std::snprintf(reason, room, "CRC-32 %08x, expected %08x (source) or %08x (target)", checksum,
-                      recorded.source_checksum, recorded.target_checksum);
-    else
-        std::snprintf(reason, room, "CRC-32 %08x, expected %08x (%s)", checksum,
-                      source_size ? recorded.source_checksum : recorded.target_checksum,
-                      source_size ? "source" : "target");
-    return side::neither;
+// Says why the input is neither side of the patch.
+int neither(const char *input_name, const char *patch_name, const string &reason) {
+    say("'%s' is neither source nor target of '%s': %s", input_name, patch_name, reason.text());
+    return status_failure;
 }
 
 int create_patch(int count, char **operands) {
@@ -262,7 +210,10 @@ int apply_in_place(const char *patch_name, const char *file_name) {
         progress = vopra::Progress(&progress_bar::update, &bar);
     vopra::Outcome outcome = vopra::applyPatch(patch_name, file_name, progress);
     bar.finish();
-    say("%s", outcome.message.text());
+    if (outcome.cause.empty())
+        say("%s", outcome.message.text());
+    else
+        say("%s: %s", outcome.message.text(), outcome.cause.text());
     return outcome.kind == vopra::Outcome::Kind::Information ? 0 : status_failure;
 }
 
@@ -277,11 +228,10 @@ int apply_patch(int count, char **operands) {
     if (!map_input(patch, patch_name) || !read_patch(patch, patch_name, recorded) ||
         !map_input(input, input_name))
         return status_failure;
-    char reason[160];
+    string reason;
     if (input.size() != recorded.source_size && input.size() != recorded.target_size) {
-        match(recorded, input, reason, sizeof reason);
-        say("'%s' is neither source nor target of '%s': %s", input_name, patch_name, reason);
-        return status_failure;
+        vopra::matchFile(recorded, input.data(), input.size(), reason);
+        return neither(input_name, patch_name, reason);
     }
     if (!check_output(output_name, "OUTPUT", input_name, patch_name))
         return status_failure;
@@ -314,9 +264,8 @@ int apply_patch(int count, char **operands) {
         return status_failure;
     }
     if (result == qpt::result::source_invalid) {
-        match(recorded, input, reason, sizeof reason);
-        say("'%s' is neither source nor target of '%s': %s", input_name, patch_name, reason);
-        return status_failure;
+        vopra::matchFile(recorded, input.data(), input.size(), reason);
+        return neither(input_name, patch_name, reason);
     }
     if (result != qpt::result::success) {
         say("'%s' does not turn '%s' into the file it records (the patch is damaged); '%s' not written",
@@ -356,23 +305,22 @@ int describe_patch(int count, char **operands) {
     if (count == 1)
         return 0;
     const char *file_name = operands[1];
-    char reason[160];
-    switch (match(recorded, input, reason, sizeof reason)) {
-    case side::source:
+    string reason;
+    switch (vopra::matchFile(recorded, input.data(), input.size(), reason)) {
+    case vopra::Side::source:
         std::printf("%s: the patch's source\n", file_name);
         return 0;
-    case side::target:
+    case vopra::Side::target:
         std::printf("%s: the patch's target\n", file_name);
         return 0;
-    case side::both:
+    case vopra::Side::both:
         std::printf("%s: the patch's source and target (the patch changes nothing)\n", file_name);
         return 0;
-    case side::neither:
+    case vopra::Side::neither:
         break;
     }
     std::fflush(stdout);
-    say("'%s' is neither source nor target of '%s': %s", file_name, patch_name, reason);
-    return status_failure;
+    return neither(file_name, patch_name, reason);
 }
 
 // What is printed on stdout is the result of info, --help and --version: when it cannot all be

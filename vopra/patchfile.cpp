@@ -1,0 +1,64 @@
+#include "vopra/patchfile.h"
+
+#include <cstdio>
+#include <cstring>
+
+using rudd::qpt;
+using rudd::string;
+
+namespace vopra {
+
+bool readPatch(const rudd::filemap &patch, const char *name, qpt::summary &recorded, string &why) {
+    qpt::flaw flaw;
+    if (qpt::inspect(patch.data(), patch.size(), recorded, &flaw) == qpt::result::success)
+        return true;
+    if (flaw == qpt::flaw::not_a_patch) {
+        why = string("'", name, "' is not a QPT patch");
+        return false;
+    }
+    // Damage to any byte shows in the checksum, which covers every byte before it; a patch whose
+    // checksum is right was written with a fault of its own, which is then named.
+    const char *what = "its checksum does not match";
+    const uint8_t *end = patch.data() + patch.size() - 4;
+    uint32_t stored = uint32_t(end[0]) | uint32_t(end[1]) << 8 | uint32_t(end[2]) << 16 | uint32_t(end[3]) << 24;
+    if (qpt::crc32(patch.data(), patch.size() - 4) == stored) {
+        if (flaw == qpt::flaw::sizes)
+            what = "its recorded sizes run past its end";
+        else if (flaw == qpt::flaw::hunk_unended)
+            what = "a hunk runs past its end";
+        else if (flaw == qpt::flaw::hunk_too_long)
+            what = "a hunk runs past the recorded size";
+    }
+    why = string("'", name, "' is a damaged QPT patch: ", what);
+    return false;
+}
+
+Side matchFile(const qpt::summary &recorded, const uint8_t *data, uint32_t size, string &why) {
+    char reason[160];
+    bool sourceSize = size == recorded.source_size, targetSize = size == recorded.target_size;
+    if (!sourceSize && !targetSize) {
+        if (recorded.source_size == recorded.target_size)
+            std::snprintf(reason, sizeof reason, "size %u bytes, expected %u", size, recorded.source_size);
+        else
+            std::snprintf(reason, sizeof reason, "size %u bytes, expected %u (source) or %u (target)", size,
+                          recorded.source_size, recorded.target_size);
+        why = reason;
+        return Side::neither;
+    }
+    uint32_t checksum = qpt::crc32(data, size);
+    bool source = sourceSize && checksum == recorded.source_checksum;
+    bool target = targetSize && checksum == recorded.target_checksum;
+    if (source || target)
+        return source && target ? Side::both : source ? Side::source : Side::target;
+    if (sourceSize && targetSize)
+        std::snprintf(reason, sizeof reason, "CRC-32 %08x, expected %08x (source) or %08x (target)", checksum,
+                      recorded.source_checksum, recorded.target_checksum);
+    else
+        std::snprintf(reason, sizeof reason, "CRC-32 %08x, expected %08x (%s)", checksum,
+                      sourceSize ? recorded.source_checksum : recorded.target_checksum,
+                      sourceSize ? "source" : "target");
+    why = reason;
+    return Side::neither;
+}
+
+} // namespace vopra
