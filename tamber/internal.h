@@ -47,7 +47,10 @@ GtkWindow *parentWindowOf(Window &parent);
 // which drops earlier font changes.
 void applyFont(GtkWidget *widget, PangoFontDescription *description);
 // As applyFont, but leaves everything alone when the description is null.
-void applyFontIfSet(GtkWidget *widget, PangoFontDescription *description);
+inline void applyFontIfSet(GtkWidget *widget, PangoFontDescription *description) {
+    if (description)
+        applyFont(widget, description);
+}
 
 // Connects a GTK signal by the toolkit's convention: swapped, the toolkit object as the handler's first
 // argument, no destroy notifier.
