@@ -5,6 +5,8 @@
 
 #include <gtk/gtk.h>
 
+#include "rudd/function.h"
+
 #include "tamber/font.h"
 #include "tamber/object.h"
 
@@ -39,6 +41,26 @@ struct Internal {
     static Font *defaultFont(Window &window) { return window.defaultFont; }
     static PangoFontDescription *description(Font &font) { return font.fontState->description; }
 };
+
+// The silent half of the locked rule: held around a GTK call by which the toolkit itself changes the
+// object's value, so the "changed"/"toggled" handlers it sets off report nothing.
+class SilentChange {
+public:
+    explicit SilentChange(ObjectState &state) : state(state) { state.locked = true; }
+    ~SilentChange() { state.locked = false; }
+    SilentChange(const SilentChange &) = delete;
+    SilentChange &operator=(const SilentChange &) = delete;
+
+private:
+    ObjectState &state;
+};
+
+// The handlers' half: calls the change callback when it is bound, unless a SilentChange is held on the
+// object, so change callbacks report only the user's changes.
+inline void reportChange(Object &object, const rudd::function<void()> &callback) {
+    if (!Internal::state(object).locked && callback)
+        callback();
+}
 
 // The GtkWindow of a dialog's parent: none for Window::noParent (compared by address).
 GtkWindow *parentWindowOf(Window &parent);
