@@ -18,10 +18,6 @@ using rudd::string;
 
 namespace vopra {
 
-static Outcome warning(const char *text) {
-    return Outcome{Outcome::Kind::Warning, string(text)};
-}
-
 static const char patchingFailed[] = "Patching failed";
 
 // True when the bytes are one of the two files the patch records, by size and by CRC-32.

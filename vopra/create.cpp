@@ -14,10 +14,6 @@ using rudd::string;
 
 namespace vopra {
 
-static Outcome warning(const char *text) {
-    return Outcome{Outcome::Kind::Warning, string(text)};
-}
-
 static const char creationFailed[] = "Patch creation failed";
 
 Outcome createPatch(const string &sourcePath, const string &targetPath, const Progress &progress) {
