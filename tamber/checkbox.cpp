@@ -7,10 +7,7 @@ namespace tamber {
 namespace {
 
 void checkBoxToggled(CheckBox *checkBox) {
-    if (Internal::state(*checkBox).locked)
-        return;
-    if (checkBox->onToggle)
-        checkBox->onToggle();
+    reportChange(*checkBox, checkBox->onToggle);
 }
 
 } // namespace
@@ -29,9 +26,8 @@ bool CheckBox::checked() {
 }
 
 void CheckBox::setChecked(bool checked) {
-    state->locked = true;
+    SilentChange silent(*state);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(state->widget), checked);
-    state->locked = false;
 }
 
 } // namespace tamber

@@ -7,10 +7,7 @@ namespace tamber {
 namespace {
 
 void comboBoxChanged(ComboBox *comboBox) {
-    if (Internal::state(*comboBox).locked)
-        return;
-    if (comboBox->onChange)
-        comboBox->onChange();
+    reportChange(*comboBox, comboBox->onChange);
 }
 
 } // namespace
@@ -33,17 +30,15 @@ void ComboBox::create(Window &parent, unsigned x, unsigned y, unsigned width, un
 void ComboBox::addItem(const rudd::string &text) {
     gtk_combo_box_append_text(GTK_COMBO_BOX(state->widget), text);
     if (itemCount++ == 0) {
-        state->locked = true;
+        SilentChange silent(*state);
         gtk_combo_box_set_active(GTK_COMBO_BOX(state->widget), 0);
-        state->locked = false;
     }
 }
 
 void ComboBox::reset() {
-    state->locked = true;
+    SilentChange silent(*state);
     for (uint32_t index = itemCount; index-- > 0;)
         gtk_combo_box_remove_text(GTK_COMBO_BOX(state->widget), static_cast<gint>(index));
-    state->locked = false;
     itemCount = 0;
 }
 
@@ -55,9 +50,8 @@ void ComboBox::setSelection(unsigned row) {
     // GTK would take a row past the end as "select nothing"; the caller asked for an item, not for that.
     if (row >= itemCount)
         return;
-    state->locked = true;
+    SilentChange silent(*state);
     gtk_combo_box_set_active(GTK_COMBO_BOX(state->widget), static_cast<gint>(row));
-    state->locked = false;
 }
 
 } // namespace tamber

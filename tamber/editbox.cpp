@@ -7,10 +7,7 @@ namespace tamber {
 namespace {
 
 void editBoxChanged(EditBox *editBox) {
-    if (Internal::state(*editBox).locked)
-        return;
-    if (editBox->onChange)
-        editBox->onChange();
+    reportChange(*editBox, editBox->onChange);
 }
 
 } // namespace
@@ -47,9 +44,8 @@ rudd::string EditBox::text() {
 }
 
 void EditBox::setText(const rudd::string &text) {
-    state->locked = true;
+    SilentChange silent(*state);
     gtk_text_buffer_set_text(state->textBuffer, text, -1);
-    state->locked = false;
 }
 
 bool EditBox::focused() {

@@ -32,24 +32,12 @@ void applyFontToChild(GtkWidget *widget, gpointer description) {
     applyFont(widget, static_cast<PangoFontDescription *>(description));
 }
 
-void applyFontIfSetToChild(GtkWidget *widget, gpointer description) {
-    applyFontIfSet(widget, static_cast<PangoFontDescription *>(description));
-}
-
 } // namespace
 
 void applyFont(GtkWidget *widget, PangoFontDescription *description) {
     gtk_widget_modify_font(widget, description);
     if (widget && GTK_IS_CONTAINER(widget))
         gtk_container_foreach(GTK_CONTAINER(widget), applyFontToChild, description);
-}
-
-void applyFontIfSet(GtkWidget *widget, PangoFontDescription *description) {
-    if (!description)
-        return;
-    gtk_widget_modify_font(widget, description);
-    if (widget && GTK_IS_CONTAINER(widget))
-        gtk_container_foreach(GTK_CONTAINER(widget), applyFontIfSetToChild, description);
 }
 
 } // namespace tamber

@@ -5,6 +5,8 @@
 
 #include <gtk/gtk.h>
 
+#include "rudd/function.h"
+
 #include "tamber/font.h"
 #include "tamber/object.h"
 
@@ -40,6 +42,26 @@ struct Internal {
     static PangoFontDescription *description(Font &font) { return font.fontState->description; }
 };
 
+// The silent half of the locked rule: held around a GTK call by which the toolkit itself changes the
+// object's value, so the "changed"/"toggled" handlers it sets off report nothing.
+class SilentChange {
+public:
+    explicit SilentChange(ObjectState &state) : state(state) { state.locked = true; }
+    ~SilentChange() { state.locked = false; }
+    SilentChange(const SilentChange &) = delete;
+    SilentChange &operator=(const SilentChange &) = delete;
+
+private:
+    ObjectState &state;
+};
+
+// The handlers' half: calls the change callback when it is bound, unless a SilentChange is held on the
+// object, so change callbacks report only the user's changes.
+inline void reportChange(Object &object, const rudd::function<void()> &callback) {
+    if (!Internal::state(object).locked && callback)
+        callback();
+}
+
 // The GtkWindow of a dialog's parent: none for Window::noParent (compared by address).
 GtkWindow *parentWindowOf(Window &parent);
 
@@ -47,7 +69,10 @@ GtkWindow *parentWindowOf(Window &parent);
 // which drops earlier font changes.
 void applyFont(GtkWidget *widget, PangoFontDescription *description);
 // As applyFont, but leaves everything alone when the description is null.
-void applyFontIfSet(GtkWidget *widget, PangoFontDescription *description);
+inline void applyFontIfSet(GtkWidget *widget, PangoFontDescription *description) {
+    if (description)
+        applyFont(widget, description);
+}
 
 // Connects a GTK signal by the toolkit's convention: swapped, the toolkit object as the handler's first
 // argument, no destroy notifier.

@@ -1,8 +1,8 @@
 #include "tamber/listbox.h"
 
-#include <cstdlib>
-
 #include "tamber/internal.h"
+
+#include "rudd/memory.h"
 
 namespace tamber {
 
@@ -15,7 +15,7 @@ struct ListBoxColumn {
 // One entry per tree view column, index = column number. Grows to the next power of two; writing past
 // the end extends it.
 struct ListBoxColumns {
-    ListBoxColumn *pool = nullptr; // owned, malloc'd
+    ListBoxColumn *pool = nullptr; // owned, from rudd::reallocate
     uint32_t poolsize = 0;
     uint32_t objectsize = 0;
 
@@ -26,7 +26,7 @@ struct ListBoxColumns {
                 uint32_t size = 1;
                 while (size <= index)
                     size <<= 1;
-                pool = static_cast<ListBoxColumn *>(realloc(pool, size * sizeof(ListBoxColumn)));
+                pool = static_cast<ListBoxColumn *>(rudd::reallocate(pool, size * sizeof(ListBoxColumn)));
                 poolsize = size;
             }
             for (uint32_t i = objectsize; i <= index; i++)

@@ -31,20 +31,13 @@ void menuItemActivated(MenuItem *item) {
 }
 
 void checkMenuItemToggled(CheckMenuItem *item) {
-    if (Internal::state(*item).locked)
-        return;
-    if (item->onToggle)
-        item->onToggle();
+    reportChange(*item, item->onToggle);
 }
 
 // GTK emits "toggled" on the item losing the check too; only the one gaining it reports.
 void radioMenuItemToggled(RadioMenuItem *item) {
-    ObjectState &state = Internal::state(*item);
-    if (state.locked || !item->onToggle)
-        return;
-    if (!gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(state.widget)))
-        return;
-    item->onToggle();
+    if (gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(Internal::state(*item).widget)))
+        reportChange(*item, item->onToggle);
 }
 
 void createMenu(Menu &menu, GtkMenuShell *shell, const rudd::string &text) {
@@ -120,9 +113,8 @@ bool CheckMenuItem::checked() {
 }
 
 void CheckMenuItem::setChecked(bool checked) {
-    state->locked = true;
+    SilentChange silent(*state);
     gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(state->widget), checked);
-    state->locked = false;
 }
 
 // RadioMenuItem
@@ -152,9 +144,8 @@ bool RadioMenuItem::checked() {
 }
 
 void RadioMenuItem::setChecked() {
-    state->locked = true;
+    SilentChange silent(*state);
     gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(state->widget), TRUE);
-    state->locked = false;
 }
 
 } // namespace tamber

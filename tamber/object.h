@@ -17,9 +17,10 @@
 // - Signals are connected with connectSignal(instance, "signal", G_CALLBACK(handler), this) from
 //   tamber/internal.h: g_signal_connect_data, swapped, so each handler receives the toolkit object first.
 //   A handler calls a callback holder only when it is bound.
-// - The locked rule: an operation that changes the value itself sets state->locked, makes the GTK call
-//   and clears it; "changed"/"toggled" handlers return without calling back while it is set, so change
-//   callbacks report only the user's changes. Action signals ("clicked", "activate") ignore it.
+// - The locked rule: an operation that changes the value itself holds a SilentChange (tamber/internal.h)
+//   around the GTK call; "changed"/"toggled" handlers call back through reportChange, which stays silent
+//   meanwhile, so change callbacks report only the user's changes. Action signals ("clicked", "activate")
+//   ignore it.
 // - Other units reach an object's private records through Internal (tamber/internal.h), e.g.
 //   Internal::state(window).formContainer or Internal::defaultFont(window).
 

@@ -8,11 +8,8 @@ namespace {
 
 // GTK emits "toggled" on the box losing the selection too; only the one gaining it reports.
 void radioBoxToggled(RadioBox *radioBox) {
-    if (!radioBox->onToggle || Internal::state(*radioBox).locked)
-        return;
-    if (!gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(Internal::state(*radioBox).widget)))
-        return;
-    radioBox->onToggle();
+    if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(Internal::state(*radioBox).widget)))
+        reportChange(*radioBox, radioBox->onToggle);
 }
 
 // Both forms place the box in the window of its group.
@@ -49,9 +46,8 @@ bool RadioBox::checked() {
 }
 
 void RadioBox::setChecked() {
-    state->locked = true;
+    SilentChange silent(*state);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(state->widget), TRUE);
-    state->locked = false;
 }
 
 } // namespace tamber

@@ -12,10 +12,7 @@ void textBoxActivated(TextBox *textBox) {
 }
 
 void textBoxChanged(TextBox *textBox) {
-    if (Internal::state(*textBox).locked)
-        return;
-    if (textBox->onChange)
-        textBox->onChange();
+    reportChange(*textBox, textBox->onChange);
 }
 
 } // namespace
@@ -42,9 +39,8 @@ rudd::string TextBox::text() {
 
 void TextBox::setText(const rudd::string &text) {
     // GTK reports a replaced text as a change (often twice: cleared, then set); none of it is the user's.
-    state->locked = true;
+    SilentChange silent(*state);
     gtk_entry_set_text(GTK_ENTRY(state->widget), text);
-    state->locked = false;
 }
 
 } // namespace tamber

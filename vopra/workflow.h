@@ -21,6 +21,11 @@ struct Outcome {
     rudd::string cause;
 };
 
+// How every check and step of the two workflows refuses or fails.
+inline Outcome warning(const char *text) {
+    return Outcome{Outcome::Kind::Warning, rudd::string(text)};
+}
+
 // Called as progress(offset, total) while the engine works.
 using Progress = rudd::function<void(unsigned, unsigned)>;
 
