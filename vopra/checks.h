@@ -16,10 +16,6 @@ struct Check {
     rudd::string cause; // why, where the message alone does not say
 };
 
-inline Outcome warning(const char *message, const rudd::string &cause = rudd::string()) {
-    return Outcome{Outcome::Kind::Warning, rudd::string(message), cause};
-}
-
 // The warning of the first refused check; false when every check passed.
 template <size_t N> bool firstRefused(const Check (&checks)[N], Outcome &outcome) {
     for (const Check &check : checks) {

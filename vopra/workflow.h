@@ -22,8 +22,8 @@ struct Outcome {
 };
 
 // How every check and step of the two workflows refuses or fails.
-inline Outcome warning(const char *text) {
-    return Outcome{Outcome::Kind::Warning, rudd::string(text)};
+inline Outcome warning(const char *message, const rudd::string &cause = rudd::string()) {
+    return Outcome{Outcome::Kind::Warning, rudd::string(message), cause};
 }
 
 // Called as progress(offset, total) while the engine works.
