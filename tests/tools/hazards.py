@@ -1,0 +1,233 @@
+#!/usr/bin/env python3
+"""What other programs, signals, users and names do to a run of the real qpt, one table row each.
+
+Each row lays out a folder, runs qpt (under strace where a moment must be chosen: a signal sent, a
+call failed, or the run stopped while the test acts as another program), and then compares the
+exit, the line on stderr and every file byte for byte with what the row expects.
+
+Usage: hazards.py QPT PLAIN_RENAMES_LIBRARY
+"""
+
+import fcntl
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from crash_points import NEW, OLD, lay_out, state  # noqa: E402
+
+NOBODY = 65534
+QPT, PLAIN = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+
+
+def patch_bytes():
+    folder = tempfile.mkdtemp()
+    lay_out(os.path.join(folder, "f"), {"old.bin": OLD, "new.bin": NEW})
+    subprocess.run([QPT, "create", "old.bin", "new.bin", "p.qpt"], cwd=os.path.join(folder, "f"), check=True)
+    with open(os.path.join(folder, "f", "p.qpt"), "rb") as f:
+        data = f.read()
+    shutil.rmtree(folder)
+    return data
+
+
+PATCH = patch_bytes()
+GAME = {"game.bin": OLD, "game.qpt": PATCH}
+DONE = {"game.bin": NEW, "game.qpt": PATCH, "game.bak": OLD}
+DONE_LINE = "qpt: Patching was successful!\nBackup file name: game.bak\n"
+
+
+def tracee(strace):
+    """The pid of the process strace runs, once it has started."""
+    for _ in range(500):
+        for task in os.listdir("/proc/%d/task" % strace.pid):
+            with open("/proc/%d/task/%s/children" % (strace.pid, task)) as f:
+                children = f.read().split()
+            if children:
+                return int(children[0])
+        time.sleep(0.01)
+    raise RuntimeError("the traced run did not start")
+
+
+def stopped(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        return f.read().rsplit(")", 1)[1].split()[0] in ("T", "t")
+
+
+def run(folder, arguments, inject=(), user=None, umask=None, preload=False, meanwhile=None, stop_at=None):
+    """Runs qpt in folder; stop_at stops it on entering that call while meanwhile(folder) acts."""
+    command = ["strace", "-f", "-qq", "-o", "/dev/null"] if inject or stop_at else []
+    for spec in inject:
+        command += ["-e", "inject=" + spec]
+    if stop_at:
+        command += ["-e", "inject=%s:signal=SIGSTOP:when=1" % stop_at]
+    env = dict(os.environ)
+    if preload:
+        env["LD_PRELOAD"] = PLAIN
+
+    def as_user():
+        if umask is not None:
+            os.umask(umask)
+        if user is not None:
+            os.setgid(user)
+            os.setuid(user)
+
+    process = subprocess.Popen(command + [QPT] + arguments, cwd=folder, env=env, stderr=subprocess.PIPE,
+                               preexec_fn=as_user)
+    if stop_at:
+        pid = tracee(process)
+        while not stopped(pid) and process.poll() is None:
+            time.sleep(0.005)
+        meanwhile(folder)
+        os.kill(pid, signal.SIGCONT)
+    err = process.communicate()[1].decode()
+    return process.returncode, err
+
+
+def own(folder, user):
+    os.chown(folder, user, user)
+    for name in os.listdir(folder):
+        os.chown(os.path.join(folder, name), user, user)
+
+
+def hold_lock(folder, action):
+    """Runs action while another holder has the target locked, as a second run does."""
+    with open(os.path.join(folder, "game.bin"), "rb") as f:
+        fcntl.flock(f, fcntl.LOCK_EX)
+        return action()
+
+
+LONG = "a" * 251  # with ".bin", ".bak" and ".tmp": names of 255 bytes, the limit
+
+
+def truncate_patch(folder):
+    os.truncate(os.path.join(folder, "game.qpt"), 0)
+
+
+def plant_link(folder):
+    os.symlink("victim", os.path.join(folder, "game.tmp"))
+
+
+# name, files, arguments, run options, expected status, expected stderr, expected files, check
+ROWS = [
+    ("a second run while the first holds the file", GAME, ["apply", "game.qpt", "game.bin"], {"lock": True}, 1,
+     "qpt: Patching failed: 'game.bin' is being patched by another run\n", GAME),
+    ("SIGINT while the output is written", GAME, ["apply", "game.qpt", "game.bin"],
+     {"inject": ["msync:signal=SIGINT"]}, -signal.SIGINT, "", GAME),
+    ("SIGTERM between the renames", GAME, ["apply", "game.qpt", "game.bin"],
+     {"inject": ["renameat:signal=SIGTERM"]}, -signal.SIGTERM, "", DONE),
+    ("SIGHUP between plain renames", GAME, ["apply", "game.qpt", "game.bin"],
+     {"inject": ["renameat:signal=SIGHUP:when=2"], "preload": True}, -signal.SIGHUP, "", DONE),
+    ("SIGTERM while a patch is written", {"old.bin": OLD, "new.bin": NEW}, ["create", "old.bin", "new.bin"],
+     {"inject": ["write:signal=SIGTERM:when=1"]}, -signal.SIGTERM, "", {"old.bin": OLD, "new.bin": NEW}),
+    ("the backup rename and its undo fail", GAME, ["apply", "game.qpt", "game.bin"],
+     {"inject": ["renameat:error=EIO", "renameat2:error=EIO:when=2+"]}, 1,
+     "qpt: Patching failed: cannot rename the original to 'game.bak': Input/output error; "
+     "the original is kept as 'game.tmp'\n", {"game.bin": NEW, "game.qpt": PATCH, "game.tmp": OLD}),
+    ("the patch truncated by another program while mapped", GAME, ["apply", "game.qpt", "game.bin"],
+     {"stop_at": "fallocate", "meanwhile": truncate_patch}, 1,
+     "qpt: Patching failed: 'game.qpt' or 'game.bin' changed while it was read\n",
+     {"game.bin": OLD, "game.qpt": b""}),
+    ("a link planted at the temporary name", GAME, ["apply", "game.qpt", "game.bin"],
+     {"stop_at": "fsync", "meanwhile": plant_link}, 0, DONE_LINE, dict(DONE, **{"game.tmp": "-> victim"})),
+    ("a target name of 255 bytes", {LONG + ".bin": OLD, "game.qpt": PATCH}, ["apply", "game.qpt", LONG + ".bin"],
+     {}, 0, "qpt: Patching was successful!\nBackup file name: %s.bak\n" % LONG,
+     {LONG + ".bin": NEW, LONG + ".bak": OLD, "game.qpt": PATCH}),
+    ("an OUTPUT name of 255 bytes", GAME, ["apply", "game.qpt", "game.bin", LONG + ".out"], {}, 0, "",
+     dict(GAME, **{LONG + ".out": NEW})),
+    ("an ordinary user with umask 0277", GAME, ["apply", "game.qpt", "game.bin"],
+     {"user": NOBODY, "umask": 0o277}, 0, DONE_LINE, dict(DONE, mode=("game.bin", 0o644))),
+    ("root patching a user's file", GAME, ["apply", "game.qpt", "game.bin"], {"owner": NOBODY}, 0, DONE_LINE,
+     dict(DONE, owner=("game.bin", NOBODY))),
+    ("a write-protected backup", dict(GAME, **{"game.bak": b"kept"}), ["apply", "game.qpt", "game.bin"],
+     {"user": NOBODY, "protect": "game.bak"}, 1,
+     "qpt: Cannot open target file for writing: 'game.bak' is write-protected\n",
+     dict(GAME, **{"game.bak": b"kept"})),
+    ("a write-protected patch", {"old.bin": OLD, "new.bin": NEW, "old.qpt": b"kept"},
+     ["create", "old.bin", "new.bin"], {"user": NOBODY, "protect": "old.qpt"}, 1,
+     "qpt: 'old.qpt' is write-protected; it is not replaced\n", {"old.bin": OLD, "new.bin": NEW, "old.qpt": b"kept"}),
+]
+
+
+def listing(folder):
+    """The folder's files with contents, links shown as "-> target"."""
+    seen = {}
+    for name in os.listdir(folder):
+        path = os.path.join(folder, name)
+        seen[name] = "-> " + os.readlink(path) if os.path.islink(path) else open(path, "rb").read()
+    return seen
+
+
+def check(row, base):
+    name, files, arguments, options, status, err, expected = row
+    folder = os.path.join(base, str(ROWS.index(row)))
+    lay_out(folder, files)
+    if options.get("protect"):
+        os.chmod(os.path.join(folder, options["protect"]), 0o444)
+    user = options.get("user")
+    if user is not None or options.get("owner") is not None:
+        if os.geteuid() != 0:
+            return ["skipped: needs root to act as another user"]
+        os.chmod(base, 0o755)
+        own(folder, user if user is not None else options["owner"])
+    if options.get("lock"):
+        got = hold_lock(folder, lambda: run(folder, arguments))
+    else:
+        got = run(folder, arguments, inject=options.get("inject", ()), user=user, umask=options.get("umask"),
+                  preload=options.get("preload", False), meanwhile=options.get("meanwhile"),
+                  stop_at=options.get("stop_at"))
+    problems = []
+    if got != (status, err):
+        problems.append("ran as %r, expected %r" % (got, (status, err)))
+    expected = dict(expected)
+    mode, owner = expected.pop("mode", None), expected.pop("owner", None)
+    if listing(folder) != expected:
+        problems.append("files %s, expected %s" % (
+            {k: len(v) if isinstance(v, bytes) else v for k, v in listing(folder).items()},
+            {k: len(v) if isinstance(v, bytes) else v for k, v in expected.items()}))
+    if mode and os.stat(os.path.join(folder, mode[0])).st_mode & 0o7777 != mode[1]:
+        problems.append("%s has mode %o" % (mode[0], os.stat(os.path.join(folder, mode[0])).st_mode & 0o7777))
+    if owner and os.stat(os.path.join(folder, owner[0])).st_uid != owner[1]:
+        problems.append("%s is owned by %d" % (owner[0], os.stat(os.path.join(folder, owner[0])).st_uid))
+    return problems
+
+
+def two_runs_at_once(base):
+    """Two runs started together on one file: one wins; the other is refused or, coming after, undoes it."""
+    folder = os.path.join(base, "together")
+    big = OLD * 320  # 64 MB: long enough for the runs to overlap
+    lay_out(folder, {"game.bin": big, "new.bin": big[:1000] + b"changed" + big[1007:]})
+    subprocess.run([QPT, "create", "game.bin", "new.bin", "game.qpt"], cwd=folder, check=True)
+    os.remove(os.path.join(folder, "new.bin"))
+    runs = [subprocess.Popen([QPT, "apply", "game.qpt", "game.bin"], cwd=folder, stderr=subprocess.PIPE)
+            for _ in range(2)]
+    results = sorted((r.wait(), r.stderr.read().decode()) for r in runs)
+    files = listing(folder)
+    if set(files) != {"game.bin", "game.bak", "game.qpt"} or files["game.bin"] == files["game.bak"]:
+        return ["two runs left %s" % sorted(files)]
+    if results[1][0] != 0 and results[1][1] != "qpt: Patching failed: 'game.bin' is being patched by another run\n":
+        return ["the second run said %r" % (results[1],)]
+    return []
+
+
+def main():
+    base = tempfile.mkdtemp(prefix="hazards_")
+    failed = False
+    try:
+        for row in ROWS:
+            problems = check(row, base)
+            print("%-55s %s" % (row[0], "; ".join(problems) or "ok"))
+            failed |= any(not p.startswith("skipped") for p in problems)
+        problems = two_runs_at_once(base)
+        print("%-55s %s" % ("two runs started together", "; ".join(problems) or "ok"))
+        failed |= bool(problems)
+    finally:
+        shutil.rmtree(base, ignore_errors=True)
+    sys.exit(1 if failed else 0)
+
+
+if __name__ == "__main__":
+    main()
