@@ -6,7 +6,9 @@
 set -uo pipefail
 build=$(cd "$1" && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+installed=false
+# A run that stops between installing and purging still takes the package away again.
+trap '$installed && DEBIAN_FRONTEND=noninteractive apt-get purge -y -q vopra >/dev/null 2>&1; rm -rf "$work"' EXIT
 passed=0
 failed=0
 
@@ -134,12 +136,14 @@ if [ "${CI:-}" = true ]; then
   echo "=== installing $deb"
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >apt.log 2>&1
   expect "apt-get install" 0 $?
+  installed=true
   expect "installed qpt --version" "qpt (vopra) ${version%-*}" "$(/usr/bin/qpt --version)"
   expect "man -w" "/usr/share/man/man1/qpt.1.gz /usr/share/man/man1/vopra.1.gz" "$(man -w qpt vopra | paste -sd' ')"
   expect "installed type" "application/x-qpt-patch" "$(gio info -a standard::content-type old.qpt | sed -n 's/.*content-type: //p')"
   dpkg -L vopra >files
   DEBIAN_FRONTEND=noninteractive apt-get purge -y -q vopra >>apt.log 2>&1
   expect "apt-get purge" 0 $?
+  installed=false
   expect "dpkg status after purge" "" "$(dpkg-query -W -f='${Status}' vopra 2>/dev/null)"
   left=""
   while read -r path; do
