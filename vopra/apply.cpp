@@ -77,52 +77,66 @@ static bool matchTarget(const Inputs &in, const char *patchPath, const char *tar
     return read && side != Side::neither;
 }
 
+Written writeOtherSide(const filemap &patch, const filemap &input, Replacement &output, mode_t permissions,
+                       const struct stat *like, const Progress &progress, string &why) {
+    qpt engine;
+    uint32_t size = 0;
+    engine.apply(patch.data(), patch.size(), input.data(), input.size(), nullptr, size);
+    filemap map;
+    if (!output.resize(size)) {
+        why = output.cause();
+        return Written::failed;
+    }
+    if (!map.open(output.descriptor(), filemap::mode::readwrite) || map.size() != size) {
+        why = failure("cannot write", output.name(), errno);
+        return Written::failed;
+    }
+    map.populate();
+    engine.progress = progress;
+    qpt::result result = qpt::result::patch_invalid;
+    const filemap *maps[] = {&patch, &input, &map};
+    if (!BusGuard(maps, 3).run([&] {
+            result = engine.apply(patch.data(), patch.size(), input.data(), input.size(), map.data(), size);
+        }))
+        return Written::changed;
+    if (result == qpt::result::source_invalid)
+        return Written::mismatched;
+    if (result != qpt::result::success)
+        return Written::damaged;
+    // Data and bits go to disk together, ahead of any rename, so that a crash after the file is put in
+    // place cannot leave it with missing bytes or the wrong bits.
+    if (!map.sync()) {
+        why = failure("cannot write", output.name(), errno);
+        return Written::failed;
+    }
+    if (!output.finish(permissions, like)) {
+        why = output.cause();
+        return Written::failed;
+    }
+    return Written::done;
+}
+
 // Writes the patched file beside the target and swaps it in, the old content moving to backup.
 static Outcome writePatched(Inputs &in, const char *patchPath, const char *targetPath, const string &stem,
                             const string &backup, const Progress &progress) {
-    qpt engine;
-    uint32_t outputSize = 0;
-    engine.apply(in.patch.data(), in.patch.size(), in.target.data(), in.target.size(), nullptr, outputSize);
-
     // An earlier backup the user cannot write stays as it is, as when it was opened for writing.
     if (writeProtected(backup))
         return warning("Cannot open target file for writing", string("'", backup, "' is write-protected"));
     Replacement output(targetPath, stem, ".tmp");
     if (!output.create())
         return warning("Cannot open target file for writing", output.cause());
-
-    filemap outputMap;
-    string why;
-    if (!output.resize(outputSize))
-        why = output.cause();
-    else if (!outputMap.open(output.descriptor(), filemap::mode::readwrite) || outputMap.size() != outputSize)
-        why = failure("cannot write", targetPath, errno);
-    if (!why.empty())
-        return warning(patchingFailed, why);
-    outputMap.populate();
-    engine.progress = progress;
-    uint32_t capacity = outputMap.size();
-    qpt::result result = qpt::result::patch_invalid;
-    const filemap *maps[] = {&in.patch, &in.target, &outputMap};
-    bool read = BusGuard(maps, 3).run([&] {
-        result = engine.apply(in.patch.data(), in.patch.size(), in.target.data(), in.target.size(),
-                              outputMap.data(), capacity);
-    });
     // The patched file keeps the permission bits and, where it may, the owner of the file it replaces:
-    // an executable stays one. Data and bits go to disk together, ahead of any rename, so that a crash
-    // after the swap cannot leave a target with missing bytes or the wrong bits.
-    if (!read)
-        why = string("'", patchPath, "' or '", targetPath, "' changed while it was read");
-    else if (result != qpt::result::success)
-        why = string("'", patchPath, "' does not turn '", targetPath, "' into the file it records (the patch is damaged)");
-    else if (!outputMap.sync())
-        why = failure("cannot write", targetPath, errno);
-    else if (!output.finish(in.checked.st_mode & 0777, &in.checked))
-        why = output.cause();
-    outputMap.close();
+    // an executable stays one.
+    string why;
+    Written written = writeOtherSide(in.patch, in.target, output, in.checked.st_mode & 0777, &in.checked,
+                                     progress, why);
     in.patch.close();
     in.target.close();
-    if (why.empty() && !output.exchange(backup, in.checked))
+    if (written == Written::changed)
+        why = string("'", patchPath, "' or '", targetPath, "' changed while it was read");
+    else if (written == Written::mismatched || written == Written::damaged)
+        why = string("'", patchPath, "' does not turn '", targetPath, "' into the file it records (the patch is damaged)");
+    else if (written == Written::done && !output.exchange(backup, in.checked))
         why = output.kept().empty() ? output.cause()
                                     : string(output.cause(), "; the original is kept as '", output.kept(), "'");
     if (!why.empty())

@@ -78,6 +78,8 @@ bool openInput(rudd::filemap &map, const char *name, string &why) {
         why = string("'", name, "' is too large: files must be smaller than 4 GiB");
         return false;
     }
+    if (!readable(name, why))
+        return false;
     errno = 0;
     if (!map.open(name, rudd::filemap::mode::read)) {
         if (errno == 0) {

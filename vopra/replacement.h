@@ -33,6 +33,7 @@ public:
     // Makes the new, empty file, readable and writable by its descriptor whatever the umask.
     bool create();
     int descriptor() const { return fd; }
+    const rudd::string &name() const { return finalName; }
     // Gives the file its size, truly allocated, so that writes through a map cannot meet a full disk.
     bool resize(uint32_t size);
     // Gives the file the permission bits and, where the user may set them, the owner and group of like

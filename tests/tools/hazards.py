@@ -40,30 +40,26 @@ DONE = {"game.bin": NEW, "game.qpt": PATCH, "game.bak": OLD}
 DONE_LINE = "qpt: Patching was successful!\nBackup file name: game.bak\n"
 
 
-def tracee(strace):
-    """The pid of the process strace runs, once it has started."""
-    for _ in range(500):
-        for task in os.listdir("/proc/%d/task" % strace.pid):
-            with open("/proc/%d/task/%s/children" % (strace.pid, task)) as f:
-                children = f.read().split()
-            if children:
-                return int(children[0])
+def stopped_run(trace):
+    """The pid of the traced run once strace has seen it stop, from strace's own report."""
+    for _ in range(1000):
+        if os.path.exists(trace):
+            with open(trace) as f:
+                for line in f:
+                    if "stopped by SIGSTOP" in line:
+                        return int(line.split()[0])
         time.sleep(0.01)
-    raise RuntimeError("the traced run did not start")
-
-
-def stopped(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        return f.read().rsplit(")", 1)[1].split()[0] in ("T", "t")
+    raise RuntimeError("the traced run did not stop")
 
 
 def run(folder, arguments, inject=(), user=None, umask=None, preload=False, meanwhile=None, stop_at=None):
     """Runs qpt in folder; stop_at stops it on entering that call while meanwhile(folder) acts."""
-    command = ["strace", "-f", "-qq", "-o", "/dev/null"] if inject or stop_at else []
+    trace = os.path.join(os.path.dirname(folder), os.path.basename(folder) + ".trace")
+    command = ["strace", "-f", "-qq", "-o", trace] if inject or stop_at else []
     for spec in inject:
         command += ["-e", "inject=" + spec]
     if stop_at:
-        command += ["-e", "inject=%s:signal=SIGSTOP:when=1" % stop_at]
+        command += ["-e", "trace=" + stop_at, "-e", "inject=%s:signal=SIGSTOP:when=1" % stop_at]
     env = dict(os.environ)
     if preload:
         env["LD_PRELOAD"] = PLAIN
@@ -78,9 +74,7 @@ def run(folder, arguments, inject=(), user=None, umask=None, preload=False, mean
     process = subprocess.Popen(command + [QPT] + arguments, cwd=folder, env=env, stderr=subprocess.PIPE,
                                preexec_fn=as_user)
     if stop_at:
-        pid = tracee(process)
-        while not stopped(pid) and process.poll() is None:
-            time.sleep(0.005)
+        pid = stopped_run(trace)
         meanwhile(folder)
         os.kill(pid, signal.SIGCONT)
     err = process.communicate()[1].decode()
@@ -146,6 +140,11 @@ ROWS = [
      {"user": NOBODY, "protect": "game.bak"}, 1,
      "qpt: Cannot open target file for writing: 'game.bak' is write-protected\n",
      dict(GAME, **{"game.bak": b"kept"})),
+    ("an unreadable patch, in place", GAME, ["apply", "game.qpt", "game.bin"], {"user": NOBODY, "protect": "game.qpt",
+     "mode": 0o200}, 1, "qpt: QPT patch does not exist: cannot open 'game.qpt': Permission denied\n", GAME),
+    ("an unreadable patch, to OUTPUT", GAME, ["apply", "game.qpt", "game.bin", "out.bin"],
+     {"user": NOBODY, "protect": "game.qpt", "mode": 0o200}, 1, "qpt: cannot open 'game.qpt': Permission denied\n",
+     GAME),
     ("a write-protected patch", {"old.bin": OLD, "new.bin": NEW, "old.qpt": b"kept"},
      ["create", "old.bin", "new.bin"], {"user": NOBODY, "protect": "old.qpt"}, 1,
      "qpt: 'old.qpt' is write-protected; it is not replaced\n", {"old.bin": OLD, "new.bin": NEW, "old.qpt": b"kept"}),
@@ -166,7 +165,7 @@ def check(row, base):
     folder = os.path.join(base, str(ROWS.index(row)))
     lay_out(folder, files)
     if options.get("protect"):
-        os.chmod(os.path.join(folder, options["protect"]), 0o444)
+        os.chmod(os.path.join(folder, options["protect"]), options.get("mode", 0o444))
     user = options.get("user")
     if user is not None or options.get("owner") is not None:
         if os.geteuid() != 0:

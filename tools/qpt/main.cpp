@@ -240,49 +240,37 @@ int apply_patch(int count, char **operands) {
     }
     if (!check_output(output_name, "OUTPUT", input_name, patch_name))
         return status_failure;
-    uint32_t size = input.size() == recorded.source_size ? recorded.target_size : recorded.source_size;
 
-    // The output is made at its full size first, its space truly allocated, then written through a map.
     vopra::Replacement written(output_name, output_name, ".tmp");
-    filemap output;
-    if (!written.create() || !written.resize(size)) {
+    if (!written.create()) {
         say("%s", written.cause().text());
         return status_failure;
     }
-    if (!output.open(written.descriptor(), filemap::mode::readwrite) || output.size() != size) {
-        say("cannot write '%s': %s", output_name, std::strerror(errno));
-        return status_failure;
-    }
-    output.populate();
-    qpt engine;
     progress_bar bar("applying");
-    bar.bind(engine);
-    uint32_t capacity = output.size();
-    qpt::result result = qpt::result::patch_invalid;
-    const filemap *maps[] = {&patch, &input, &output};
-    bool read = vopra::BusGuard(maps, 3).run([&] {
-        result = engine.apply(patch.data(), patch.size(), input.data(), input.size(), output.data(), capacity);
-    });
+    vopra::Progress progress;
+    if (isatty(STDERR_FILENO) == 1)
+        progress = vopra::Progress(&progress_bar::update, &bar);
+    vopra::Written outcome =
+        vopra::writeOtherSide(patch, input, written, vopra::defaultPermissions(), nullptr, progress, reason);
     bar.finish();
-    if (!read) {
+    switch (outcome) {
+    case vopra::Written::done:
+        break;
+    case vopra::Written::changed:
         say("'%s' or '%s' changed while it was read; '%s' not written", patch_name, input_name, output_name);
         return status_failure;
-    }
-    if (result == qpt::result::source_invalid) {
+    case vopra::Written::mismatched:
         vopra::matchFile(recorded, input.data(), input.size(), reason);
         return neither(input_name, patch_name, reason);
-    }
-    if (result != qpt::result::success) {
+    case vopra::Written::damaged:
         say("'%s' does not turn '%s' into the file it records (the patch is damaged); '%s' not written",
             patch_name, input_name, output_name);
         return status_failure;
-    }
-    if (!output.sync()) {
-        say("cannot write '%s': %s", output_name, std::strerror(errno));
+    case vopra::Written::failed:
+        say("%s", reason.text());
         return status_failure;
     }
-    output.close();
-    if (!written.finish(vopra::defaultPermissions()) || !written.replace()) {
+    if (!written.replace()) {
         say("%s", written.cause().text());
         return status_failure;
     }
