@@ -267,52 +267,57 @@ bool Replacement::exchange(const string &backup, const struct stat &checked) {
         int error = errno;
         forget();
         return fail("cannot replace", finalName, error);
-    } else {
-        // No exchange here: the original is parked under a second free name while the new file takes
-        // its place, so the target is missing between those two renames.
-        string parked;
-        bool moved = false;
-        int error = 0;
-        for (uint32_t n = 1; n < 1000 && !moved; n++) {
-            parked = candidate(stem, suffix, n);
-            moved = renameFile(folder, name, parked, RENAME_NOREPLACE) == 0;
-            error = errno;
-            if (!moved && unsupported(error)) {
-                // Without a rename that refuses to replace, a name seen free is taken at once.
-                struct stat status;
-                moved = fstatat(folder, parked, &status, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT &&
-                        renameFile(folder, name, parked, 0) == 0;
-                error = errno;
-            } else if (!moved && error != EEXIST) {
-                break;
-            }
-        }
-        if (!moved) {
-            forget();
-            return fail("cannot rename", finalName, error);
-        }
-        if (renameFile(folder, temporary, name, 0) != 0) {
-            error = errno;
-            if (renameFile(folder, parked, name, 0) == 0)
-                forget();
-            else
-                keptName = beside(finalName, parked);
-            pendingSet = 0;
-            return fail("cannot replace", finalName, error);
-        }
-        placed = true;
-        pendingSet = 0;
-        if (renameFile(folder, parked, backupName, 0) != 0) {
-            error = errno;
-            // One rename puts the original back over the new file, so the target is never empty.
-            if (renameFile(folder, parked, name, 0) != 0)
-                keptName = beside(finalName, parked);
-            return fail("cannot rename the original to", backup, error);
-        }
+    } else if (!exchangeByRenames(name, backupName, backup)) {
+        return false;
     }
     placed = true;
     pendingSet = 0;
     fsync(folder);
+    return true;
+}
+
+// No exchange here: the original is parked under a second free name while the new file takes its
+// place, so the target is missing between those two renames.
+bool Replacement::exchangeByRenames(const string &name, const string &backupName, const string &backup) {
+    string parked;
+    bool moved = false;
+    int error = 0;
+    for (uint32_t n = 1; n < 1000 && !moved; n++) {
+        parked = candidate(stem, suffix, n);
+        moved = renameFile(folder, name, parked, RENAME_NOREPLACE) == 0;
+        error = errno;
+        if (!moved && unsupported(error)) {
+            // Without a rename that refuses to replace, a name seen free is taken at once.
+            struct stat status;
+            moved = fstatat(folder, parked, &status, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT &&
+                    renameFile(folder, name, parked, 0) == 0;
+            error = errno;
+        } else if (!moved && error != EEXIST) {
+            break;
+        }
+    }
+    if (!moved) {
+        forget();
+        return fail("cannot rename", finalName, error);
+    }
+    if (renameFile(folder, temporary, name, 0) != 0) {
+        error = errno;
+        if (renameFile(folder, parked, name, 0) == 0)
+            forget();
+        else
+            keptName = beside(finalName, parked);
+        pendingSet = 0;
+        return fail("cannot replace", finalName, error);
+    }
+    placed = true;
+    pendingSet = 0;
+    if (renameFile(folder, parked, backupName, 0) != 0) {
+        error = errno;
+        // One rename puts the original back over the new file, so the target is never empty.
+        if (renameFile(folder, parked, name, 0) != 0)
+            keptName = beside(finalName, parked);
+        return fail("cannot rename the original to", backup, error);
+    }
     return true;
 }
 

@@ -54,6 +54,7 @@ public:
 private:
     bool fail(const char *what, const rudd::string &concerning, int error);
     bool nameTemporary();
+    bool exchangeByRenames(const rudd::string &name, const rudd::string &backupName, const rudd::string &backup);
     void forget();
 
     rudd::string finalName, stem, suffix, temporary, why, keptName;
