@@ -135,6 +135,23 @@ void Replacement::forget() {
     pendingSet = 0;
 }
 
+// Names the file with the first free temporary name by make(name), which fails with EEXIST where the
+// name is taken; never replacing anything, and never interrupted between making and remembering.
+template <typename Make> bool Replacement::takeFreeName(Make make) {
+    for (uint32_t n = 0; n < 1000; n++) {
+        temporary = candidate(stem, suffix, n);
+        HeldSignals held;
+        if (make(temporary.text())) {
+            named = true;
+            remember(beside(finalName, temporary));
+            return true;
+        }
+        if (errno != EEXIST)
+            return fail("cannot create", beside(finalName, temporary), errno);
+    }
+    return fail("no free temporary name beside", finalName, EEXIST);
+}
+
 bool Replacement::create() {
     folder = openFolderOf(finalName);
     if (folder < 0)
@@ -147,19 +164,10 @@ bool Replacement::create() {
     if (!unsupported(errno))
         return fail("cannot write", finalName, errno);
     // No unnamed files here: a free temporary name, made exclusively, never through a link.
-    for (uint32_t n = 0; n < 1000; n++) {
-        temporary = candidate(stem, suffix, n);
-        HeldSignals held;
-        fd = openat(folder, temporary, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            named = true;
-            remember(beside(finalName, temporary));
-            return true;
-        }
-        if (errno != EEXIST)
-            return fail("cannot create", beside(finalName, temporary), errno);
-    }
-    return fail("no free temporary name beside", finalName, EEXIST);
+    return takeFreeName([&](const char *name) {
+        fd = openat(folder, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        return fd >= 0;
+    });
 }
 
 bool Replacement::resize(uint32_t size) {
@@ -201,22 +209,13 @@ bool Replacement::nameTemporary() {
         return true;
     char self[32];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-    for (uint32_t n = 0; n < 1000; n++) {
-        temporary = candidate(stem, suffix, n);
-        HeldSignals held;
+    return takeFreeName([&](const char *name) {
         // Through /proc an ordinary user may name an unnamed file; the empty path needs a privilege.
-        int linked = linkat(AT_FDCWD, self, folder, temporary, AT_SYMLINK_FOLLOW);
+        int linked = linkat(AT_FDCWD, self, folder, name, AT_SYMLINK_FOLLOW);
         if (linked != 0 && errno == ENOENT)
-            linked = linkat(fd, "", folder, temporary, AT_EMPTY_PATH);
-        if (linked == 0) {
-            named = true;
-            remember(beside(finalName, temporary));
-            return true;
-        }
-        if (errno != EEXIST)
-            return fail("cannot create", beside(finalName, temporary), errno);
-    }
-    return fail("no free temporary name beside", finalName, EEXIST);
+            linked = linkat(fd, "", folder, name, AT_EMPTY_PATH);
+        return linked == 0;
+    });
 }
 
 bool Replacement::replace() {

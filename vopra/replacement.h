@@ -53,6 +53,7 @@ public:
 
 private:
     bool fail(const char *what, const rudd::string &concerning, int error);
+    template <typename Make> bool takeFreeName(Make make);
     bool nameTemporary();
     bool exchangeByRenames(const rudd::string &name, const rudd::string &backupName, const rudd::string &backup);
     void forget();
