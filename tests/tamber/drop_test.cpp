@@ -59,35 +59,16 @@ TEST_F(Drops, files_reach_the_widget_that_asks_and_everything_else_stays_gtks) {
         std::string plainText; // a part of what the plain box then holds ("" for nothing)
         std::string editText;
     } cases[] = {
+        // clang-format off
         {"files on a label go to the window", &label, false, mixed, {local}, {}, {}, "", ""},
         {"remote files alone call nothing", &label, false, {"http://a/b", "sftp://c/d"}, {}, {}, {}, "", ""},
-        {"files on a box that asks go to it, as names, not text",
-         &asking,
-         false,
-         mixed,
-         {},
-         {local},
-         {},
-         "",
-         ""},
-        {"files on a box that does not ask stay GTK's text",
-         &plain,
-         false,
-         {support::fileUri("/tmp/c")},
-         {},
-         {},
-         {},
-         "file:///tmp/c",
-         ""},
-        {"text on an edit box that asks for files stays GTK's",
-         &edit,
-         true,
-         {"dropped words"},
-         {},
-         {},
-         {},
-         "",
-         "dropped words"},
+        {"files on a box that asks go to it, as names, not text", &asking, false, mixed, {}, {local}, {},
+         "", ""},
+        {"files on a box that does not ask stay GTK's text", &plain, false, {support::fileUri("/tmp/c")},
+         {}, {}, {}, "file:///tmp/c", ""},
+        {"text on an edit box that asks for files stays GTK's", &edit, true, {"dropped words"}, {}, {}, {},
+         "", "dropped words"},
+        // clang-format on
     };
     for (Case &c : cases) {
         SCOPED_TRACE(c.what);
