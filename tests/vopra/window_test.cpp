@@ -452,7 +452,9 @@ TEST_F(MainWindow, closingTheWindowDuringAnOperationStillReportsItsOutcome) {
     std::filesystem::remove_all(folder);
 }
 
-TEST(Dropping, filesFillTheBoxTheyLandOnOrTheBoxesTheModeGivesThem) {
+class Dropping : public support::ToolkitTest {};
+
+TEST_F(Dropping, filesFillTheBoxTheyLandOnOrTheBoxesTheModeGivesThem) {
     std::string folder = std::filesystem::temp_directory_path() / ("vopra-drop-" + std::to_string(getpid()));
     std::filesystem::create_directories(folder + "/sub");
     for (const char *name : {"game.sfc", "new.sfc", "fix.QPT"})
