@@ -8,6 +8,7 @@ namespace {
 
 Toolkit::DialogResponse showMessage(Window &parent, GtkMessageType type, const rudd::string &text,
                                     Toolkit::DialogButtons buttons) {
+    requireDisplay();
     GtkButtonsType buttonSet = GTK_BUTTONS_OK;
     if (buttons == Toolkit::DialogButtons::OkCancel)
         buttonSet = GTK_BUTTONS_OK_CANCEL;
@@ -41,6 +42,7 @@ Toolkit::DialogResponse showMessage(Window &parent, GtkMessageType type, const r
 
 GtkWidget *newChooser(Window &parent, const char *title, GtkFileChooserAction action,
                       const rudd::string &folder) {
+    requireDisplay();
     GtkWidget *dialog = gtk_file_chooser_dialog_new(title, parentWindowOf(parent), action, GTK_STOCK_CANCEL,
                                                     GTK_RESPONSE_CANCEL, GTK_STOCK_OPEN, GTK_RESPONSE_ACCEPT,
                                                     static_cast<const char *>(nullptr));

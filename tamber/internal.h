@@ -90,4 +90,13 @@ void placeControl(Widget &control, Window &window, unsigned x, unsigned y, Takes
 // automatic scroll bars and an etched frame, sized as asked; the caller adds the inner view.
 void beginScrolledControl(Widget &control, Window &window, unsigned width, unsigned height);
 
+// Makes the GTK widget report dropped files to the owner's onDrop (tamber/drop.cpp). Window::create and
+// placeControl call it, for a scrolled control on its inner view, so every widget can take files.
+void acceptDrops(Widget &owner, GtkWidget *widget);
+
+// Ends a program that goes on to use the toolkit although start-up found no display, as GTK's own
+// start-up would have ended it: one line on stderr naming the display, exit status 1. Every operation
+// that can come first in a program (creating a window, a dialog, the event loop) asks it.
+void requireDisplay();
+
 } // namespace tamber

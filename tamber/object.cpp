@@ -75,6 +75,8 @@ void placeControl(Widget &control, Window &window, unsigned x, unsigned y, Takes
         control.setFont(*font);
     gtk_fixed_put(GTK_FIXED(Internal::state(window).formContainer), widget, static_cast<gint>(x),
                   static_cast<gint>(y));
+    ObjectState &state = Internal::state(control);
+    acceptDrops(control, state.subWidget ? state.subWidget : widget);
     gtk_widget_show(widget);
 }
 
@@ -106,6 +108,7 @@ gboolean windowDeleted(Window *window) {
 } // namespace
 
 void Window::create(int32_t x, int32_t y, int32_t width, int32_t height, const rudd::string &text) {
+    requireDisplay();
     GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     state->widget = window;
     gtk_window_move(GTK_WINDOW(window), x, y);
@@ -113,6 +116,7 @@ void Window::create(int32_t x, int32_t y, int32_t width, int32_t height, const r
     gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
     gtk_widget_set_app_paintable(window, TRUE);
     connectSignal(window, "delete_event", G_CALLBACK(windowDeleted), this);
+    acceptDrops(*this, window);
 
     state->layoutBox = gtk_vbox_new(FALSE, 0);
     gtk_container_add(GTK_CONTAINER(window), state->layoutBox);

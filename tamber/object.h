@@ -74,6 +74,13 @@ public:
     // Moves and resizes a control within its window's form; does nothing before create().
     virtual void setGeometry(int32_t x, int32_t y, int32_t width, int32_t height);
 
+    // Files dropped on the widget (from a file manager), as local file names with the file system's
+    // bytes; URIs naming no file of this machine are left out, and a drop without any calls nothing.
+    // While it is empty, and for drops of plain text, GTK's behaviour stays (an edit box takes dropped
+    // text). A window gets the files dropped on its parts that neither ask for files themselves nor take
+    // text as GTK makes them (labels, buttons, the bare form).
+    rudd::function<void(const rudd::string_list &files)> onDrop;
+
 protected:
     friend struct Internal;
     Window *parent = nullptr; // borrowed: the window the control was created in; null for a Window

@@ -1,5 +1,6 @@
 #include "tamber/toolkit.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -44,16 +45,30 @@ bool Toolkit::ready() {
     return available;
 }
 
+void requireDisplay() {
+    if (Toolkit::ready())
+        return;
+    const char *name = getenv("DISPLAY");
+    if (name && *name)
+        fprintf(stderr, "tamber: cannot open the X display \"%s\"\n", name);
+    else
+        fputs("tamber: cannot open the X display: DISPLAY is not set\n", stderr);
+    exit(1);
+}
+
 bool Toolkit::pending() {
+    requireDisplay();
     return gtk_events_pending();
 }
 
 void Toolkit::run() {
+    requireDisplay();
     while (gtk_events_pending())
         gtk_main_iteration_do(FALSE);
 }
 
 void Toolkit::main() {
+    requireDisplay();
     gtk_main();
 }
 
@@ -62,10 +77,12 @@ void Toolkit::quit() {
 }
 
 int Toolkit::desktopWidth() {
+    requireDisplay();
     return gdk_screen_get_width(gdk_screen_get_default());
 }
 
 int Toolkit::desktopHeight() {
+    requireDisplay();
     return gdk_screen_get_height(gdk_screen_get_default());
 }
 

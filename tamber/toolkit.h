@@ -13,8 +13,9 @@ public:
     // Starts GTK once, with a fixed one-element argument vector (the process's own arguments never reach
     // GTK), and installs the toolkit's style. Called by every Object constructor; later calls do nothing.
     static void initialize();
-    // Whether start-up found a display. When it is false no toolkit widget may be created: the front end
-    // says so and stops. The toolkit itself never prints.
+    // Whether start-up found a display. When it is false the front end says so and stops; start-up itself
+    // never prints. A program that goes on regardless is ended at its first window, dialog or event loop
+    // with one line naming the display and exit status 1, as GTK's own start-up would end it.
     static bool ready();
 
     static bool pending();

@@ -3,9 +3,22 @@
 #include "tamber/toolkit.h"
 #include "vopra/workflow.h"
 
+#include <sys/stat.h>
+
 using rudd::function;
 using rudd::string;
+using rudd::string_list;
 using tamber::Toolkit;
+
+// The dropped names that may fill a path box: a folder never names a patch, a source or a target.
+static void keepFiles(const string_list &dropped, string_list &files) {
+    for (uint32_t i = 0; i < dropped.count(); i++) {
+        struct stat info;
+        if (stat(dropped[i], &info) == 0 && S_ISDIR(info.st_mode))
+            continue;
+        files[files.count()] = dropped[i];
+    }
+}
 
 static void report(Application &window, const vopra::Outcome &outcome) {
     if (outcome.kind == vopra::Outcome::Kind::Information) {
@@ -68,6 +81,9 @@ void Application::initialize() {
         // One operation per run: the program ends once its outcome has been read.
         Toolkit::quit();
     };
+    sourceText.onDrop = [this](const string_list &files) { dropOnBox(sourceText, files); };
+    targetText.onDrop = [this](const string_list &files) { dropOnBox(targetText, files); };
+    onDrop = function<void(const string_list &)>(&Application::dropOnWindow, this);
     onClose = []() {
         Toolkit::quit();
         return true;
@@ -112,4 +128,41 @@ void Application::applyPatch(const string &patchPath, const string &targetPath) 
 void Application::createPatch(const string &sourcePath, const string &targetPath) {
     report(*this, vopra::createPatch(sourcePath, targetPath,
                                      function<void(unsigned, unsigned)>(&Application::updateProgress, this)));
+}
+
+// beginOperation disables the path boxes for the rest of the run, so an enabled box means no operation
+// has started.
+void Application::dropOnBox(tamber::TextBox &box, const string_list &dropped) {
+    string_list files;
+    keepFiles(dropped, files);
+    if (!box.enabled() || files.count() == 0)
+        return;
+    box.setText(files[0]);
+    synchronize();
+}
+
+void Application::dropOnWindow(const string_list &dropped) {
+    string_list files;
+    keepFiles(dropped, files);
+    if (!sourceText.enabled() || files.count() == 0)
+        return;
+    if (applyMode.checked()) {
+        // The first patch and the first other file; further ones of either kind are left out.
+        bool patchTaken = false, targetTaken = false;
+        for (uint32_t i = 0; i < files.count(); i++) {
+            bool patch = rudd::iendswith(files[i], ".qpt");
+            if (patch && !patchTaken)
+                sourceText.setText(files[i]);
+            else if (!patch && !targetTaken)
+                targetText.setText(files[i]);
+            (patch ? patchTaken : targetTaken) = true;
+        }
+    } else if (files.count() >= 2) {
+        sourceText.setText(files[0]);
+        targetText.setText(files[1]);
+    } else if (sourceText.text().empty())
+        sourceText.setText(files[0]);
+    else if (targetText.text().empty())
+        targetText.setText(files[0]);
+    synchronize();
 }

@@ -2,8 +2,12 @@
 """Starts the real vopra binary on the display in $DISPLAY and drives it only from outside, with real
 input (xdotool, XTest) and a window manager's close request (python3-xlib), as a user on a desktop would.
 
-    e2e.py VOPRA QPT                 runs the suite (exits non-zero on the first failure)
-    e2e.py VOPRA QPT --screenshot F  saves a picture of the main window, paths filled in, as PNG file F
+    e2e.py VOPRA QPT DRAG                      runs the suite (exits non-zero on the first failure)
+    e2e.py VOPRA QPT DRAG --screenshot F       saves a picture of the main window, paths typed in, as PNG F
+    e2e.py VOPRA QPT DRAG --drop-screenshot F  the same after two files were dropped on the window
+
+DRAG is the tests' drag source (tests/tamber/drag_source.cpp), a second X client offering files as a
+file manager does.
 """
 
 import os
@@ -12,10 +16,11 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 
 from Xlib import X, display, protocol
 
-VOPRA, QPT = "vopra", "qpt"  # the binaries under test, set from the command line
+VOPRA, QPT, DRAG = "vopra", "qpt", "drag_source"  # the binaries, set from the command line
 TITLE = "vopra v04"
 
 
@@ -74,12 +79,39 @@ class Vopra:
         self.type_path(45, first)
         self.type_path(75, second)
 
+    def drop(self, x, y, paths):
+        """Drags the files from another program onto the form's point with the real pointer: pressed on
+        the drag source, moved in steps, released."""
+        uris = ["file://" + urllib.parse.quote(path) for path in paths]
+        source = subprocess.Popen([DRAG, "900", "700", "files", *uris], stdout=subprocess.PIPE, text=True)
+        try:
+            assert source.stdout.readline() == "ready\n", "the drag source did not show up"
+            start, to = (940, 730), (self.x + x, self.y + y)
+            xdotool("mousemove", "--sync", *start, "mousedown", 1)
+            for step in range(1, 13):
+                xdotool("mousemove", "--sync", start[0] + (to[0] - start[0]) * step // 12,
+                        start[1] + (to[1] - start[1]) * step // 12)
+                time.sleep(0.03)
+            # Positions over the window for it to answer before the release.
+            xdotool("mousemove", "--sync", to[0] + 1, to[1])
+            time.sleep(0.2)
+            xdotool("mousemove", "--sync", *to)
+            time.sleep(0.2)
+            xdotool("mouseup", 1)
+            assert source.stdout.readline() == "end\n", "the drag did not end"
+        finally:
+            source.kill()
+            source.wait()
+        time.sleep(0.2)
+
     def press_ok(self):
         self.click(435, 117)
 
     def wait_box(self, seconds=30):
         """The message box that reports the outcome, once it is on screen."""
-        return wait_for(lambda: next((w for w in visible_windows(self.pid) if w != self.window), None),
+        # After a drop GTK keeps a mapped 1x1 window of its own off screen for the drop's data.
+        return wait_for(lambda: next((w for w in visible_windows(self.pid)
+                                      if w != self.window and geometry(w)[2] > 1), None),
                         "the message box", seconds)
 
     def answer(self, box):
@@ -155,6 +187,17 @@ def suite():
         os.unlink(folder + "/check.qpt")
         print("ok: create")
 
+        # Dragged from a file manager onto the window in create mode, the two files become source and
+        # target in their order: the run makes the same patch again, under the source's name.
+        vopra = Vopra()
+        vopra.click(100, 32)
+        vopra.drop(40, 12, [folder + "/game.sfc", folder + "/game-v2.sfc"])
+        vopra.ok_and_answer()
+        vopra.finish()
+        assert listing(folder) == ["game-v2.sfc", "game.qpt", "game.sfc"], listing(folder)
+        assert read(folder + "/game.qpt") == patch, "the dropped files did not fill source and target"
+        print("ok: dropped files")
+
         # Apply in place: the target is patched, the old content kept as game.bak. Traced, to see that
         # the output, with the target's permission bits, is on disk before the renames and the folder
         # after them.
@@ -222,9 +265,12 @@ def suite():
         shutil.rmtree(folder)
 
 
-def screenshot(path):
+def screenshot(path, dropped=False):
     vopra = Vopra()
-    vopra.fill("apply", "/home/user/roms/game-fix.qpt", "/home/user/roms/game.sfc")
+    if dropped:
+        vopra.drop(40, 12, ["/home/user/roms/game.sfc", "/home/user/roms/game-fix.qpt"])
+    else:
+        vopra.fill("apply", "/home/user/roms/game-fix.qpt", "/home/user/roms/game.sfc")
     xdotool("mousemove", vopra.x + vopra.width + 50, vopra.y + vopra.height + 50)
     time.sleep(0.5)
     subprocess.run(["import", "-window", str(vopra.window), path], check=True)
@@ -233,8 +279,8 @@ def screenshot(path):
 
 
 if __name__ == "__main__":
-    VOPRA, QPT = sys.argv[1], sys.argv[2]
-    if len(sys.argv) > 4 and sys.argv[3] == "--screenshot":
-        screenshot(sys.argv[4])
+    VOPRA, QPT, DRAG = sys.argv[1], sys.argv[2], sys.argv[3]
+    if len(sys.argv) > 5 and sys.argv[4] in ("--screenshot", "--drop-screenshot"):
+        screenshot(sys.argv[5], sys.argv[4] == "--drop-screenshot")
     else:
         suite()

@@ -176,6 +176,24 @@ TEST(Startup, without_a_display_the_toolkit_says_so_quietly) {
     EXPECT_EQ(errors, "") << "the toolkit (or GTK through it) printed";
 }
 
+// The shape of a toolkit program that never asks ready(): construct, create, show, run.
+TEST(Startup, DISABLED_child_program_without_display) {
+    Window window;
+    Label label;
+    window.create(0, 0, 100, 50, "no display");
+    label.create(window, 0, 0, 100, 20, "never shown");
+    window.setVisible(true);
+    Toolkit::main();
+}
+
+TEST(Startup, a_program_that_goes_on_without_a_display_ends_with_one_line) {
+    std::string errors, output;
+    // runChild answers -1 for a child killed by a signal.
+    EXPECT_EQ(runChild("DISABLED_child_program_without_display", false, nullptr, errors, output), 1)
+        << errors;
+    EXPECT_EQ(errors, "tamber: cannot open the X display: DISPLAY is not set\n");
+}
+
 TEST(Startup, process_arguments_never_reach_gtk) {
     // GTK would fail to open a display that does not exist, were it given the process's arguments.
     std::string errors, output;

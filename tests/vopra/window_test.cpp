@@ -2,6 +2,7 @@
 // message boxes and file dialogs read and answered from inside their own modal loops.
 
 #include "tests/tamber/support.h"
+#include "tests/tamber/support_drag.h"
 #include "tests/vopra/scenarios.h"
 
 #include "rudd/qpt.h"
@@ -448,6 +449,76 @@ TEST_F(MainWindow, closingTheWindowDuringAnOperationStillReportsItsOutcome) {
     EXPECT_EQ("Patch creation was successful!\nOutput file name: big.qpt", box.text);
     EXPECT_FALSE(window->visible());
     EXPECT_TRUE(std::filesystem::is_regular_file(folder + "/big.qpt"));
+    std::filesystem::remove_all(folder);
+}
+
+class Dropping : public support::ToolkitTest {};
+
+TEST_F(Dropping, filesFillTheBoxTheyLandOnOrTheBoxesTheModeGivesThem) {
+    std::string folder = std::filesystem::temp_directory_path() / ("vopra-drop-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder + "/sub");
+    for (const char *name : {"game.sfc", "new.sfc", "fix.QPT"})
+        std::ofstream(folder + "/" + name) << name;
+    // Names are of files in the folder; "" is an empty box.
+    auto path = [&](const std::string &name) { return name.empty() ? name : folder + "/" + name; };
+    using Names = std::vector<std::string>;
+    enum Onto { SourceBox, TargetBox, Elsewhere };
+    struct Case {
+        const char *what;
+        bool create;
+        bool running;
+        const char *source, *target; // the boxes before the drop
+        Onto onto;
+        Names files; // names in the folder, or URIs of other places
+        const char *sourceAfter, *targetAfter;
+        bool ok;
+    } cases[] = {
+        // clang-format off
+        {"a box takes any file, patch or not", false, false, "", "kept", TargetBox, {"fix.QPT"},
+         "", "fix.QPT", false},
+        {"a box takes the first of several", false, false, "kept", "other", SourceBox,
+         {"game.sfc", "new.sfc"}, "game.sfc", "other", true},
+        {"apply: the patch by its extension, any case", false, false, "", "", Elsewhere,
+         {"game.sfc", "fix.QPT"}, "fix.QPT", "game.sfc", true},
+        {"apply: another file fills the target", false, false, "kept.qpt", "", Elsewhere, {"new.sfc"},
+         "kept.qpt", "new.sfc", true},
+        {"create: two files are source and target", true, false, "kept", "other", Elsewhere,
+         {"game.sfc", "new.sfc"}, "game.sfc", "new.sfc", true},
+        {"create: one file fills the first empty box", true, false, "", "", Elsewhere, {"game.sfc"},
+         "game.sfc", "", false},
+        {"create: one file fills the target after a source", true, false, "game.sfc", "", Elsewhere,
+         {"new.sfc"}, "game.sfc", "new.sfc", true},
+        {"folders and other places change nothing", true, false, "", "", Elsewhere,
+         {"sub", "http://example.org/x.sfc", "sftp://host/y.sfc"}, "", "", false},
+        {"a folder on a box changes nothing", false, false, "kept", "", SourceBox, {"sub"},
+         "kept", "", false},
+        {"while an operation runs a box stays", false, true, "kept", "", SourceBox, {"fix.QPT"},
+         "kept", "", false},
+        {"while an operation runs the window stays", true, true, "", "", Elsewhere, {"game.sfc", "new.sfc"},
+         "", "", false},
+        // clang-format on
+    };
+    for (Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Application *window = openWindow();
+        if (c.create)
+            window->createMode.setChecked();
+        window->sourceText.setText(path(c.source).c_str());
+        window->targetText.setText(path(c.target).c_str());
+        window->synchronize();
+        if (c.running)
+            window->beginOperation();
+        Names uris;
+        for (const std::string &name : c.files)
+            uris.push_back(name.find(':') != std::string::npos ? name : support::fileUri(path(name)));
+        tamber::Widget *onto[] = {&window->sourceText, &window->targetText, &window->sourceLabel};
+        EXPECT_TRUE(support::dropFiles(support::screenCenter(widget(*onto[c.onto])), uris));
+        EXPECT_EQ(path(c.sourceAfter), std::string(window->sourceText.text()));
+        EXPECT_EQ(path(c.targetAfter), std::string(window->targetText.text()));
+        EXPECT_EQ(c.ok, window->okButton.enabled());
+        EXPECT_EQ(nullptr, support::liveDialog());
+        closeWindow(window);
+    }
     std::filesystem::remove_all(folder);
 }
 
