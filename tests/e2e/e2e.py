@@ -12,6 +12,7 @@ file manager does.
 
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -247,6 +248,18 @@ def suite():
         after = {name: read(folder + "/" + name) for name in listing(folder)}
         assert before == after, [name for name in set(before) | set(after) if before.get(name) != after.get(name)]
         print("ok: create past a file size limit")
+
+        # SIGTERM while the patch is put on disk: the program ends as the signal says, and no part of a
+        # patch stays behind.
+        vopra = Vopra(wrapper=["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=fsync",
+                               "-e", "inject=fsync:signal=SIGTERM:when=1"])
+        vopra.fill("create", folder + "/other.sfc", folder + "/game-v2.sfc")
+        vopra.press_ok()
+        code = vopra.process.wait(60)
+        assert code == -signal.SIGTERM, "exit status %d" % code
+        after = {name: read(folder + "/" + name) for name in listing(folder)}
+        assert before == after, [name for name in set(before) | set(after) if before.get(name) != after.get(name)]
+        print("ok: create ended by SIGTERM")
 
         # Closed before Ok: the program ends with status 0 and touches nothing.
         vopra = Vopra()
