@@ -133,16 +133,16 @@ bool check_output(const char *output, const char *role, const char *first, const
         say("'%s' exists and is not a regular file; it is not replaced", output);
         return false;
     }
-    // A write protection the user set holds, as when the file was opened for writing.
-    if (vopra::writeProtected(output)) {
-        say("'%s' is write-protected; it is not replaced", output);
-        return false;
-    }
     for (const char *input : {first, second}) {
         if (vopra::sameFile(output, input)) {
             say("'%s' is the same file as '%s'; choose another %s", output, input, role);
             return false;
         }
+    }
+    // A write protection the user set holds, as when the file was opened for writing.
+    if (vopra::writeProtected(output)) {
+        say("'%s' is write-protected; it is not replaced", output);
+        return false;
     }
     return true;
 }
