@@ -395,11 +395,20 @@ qpt::result qpt::inspect(const uint8_t *patchData, uint32_t patchSize, summary &
     flaw ignored;
     flaw &why = found ? *found : ignored;
     why = flaw::none;
+    // Damage to any byte shows in the checksum, which covers every byte before it: a fault of the
+    // structure is named only where the checksum is right, in a patch written wrongly.
+    auto structural = [&](flaw fault) {
+        bool sealed = little_endian(patchData + patchSize - 4) == crc32(patchData, patchSize - 4);
+        why = sealed ? fault : flaw::checksum;
+        return result::patch_invalid;
+    };
     uint32_t offset, recorded_source, recorded_target;
     if (!read_header(patchData, patchSize, offset, recorded_source, recorded_target)) {
-        bool patch = patchSize >= smallest_patch && std::memcmp(patchData, magic, sizeof magic) == 0;
-        why = patch ? flaw::sizes : flaw::not_a_patch;
-        return result::patch_invalid;
+        if (patchSize < smallest_patch || std::memcmp(patchData, magic, sizeof magic) != 0) {
+            why = flaw::not_a_patch;
+            return result::patch_invalid;
+        }
+        return structural(flaw::sizes);
     }
     // The same walk as apply's, without the files: what apply refuses as malformed, this refuses too.
     uint64_t limit = larger(recorded_source, recorded_target) + uint64_t(1), position = 0;
@@ -407,17 +416,13 @@ qpt::result qpt::inspect(const uint8_t *patchData, uint32_t patchSize, summary &
     uint64_t changed = 0;
     while (offset < patchSize - trailer_size) {
         uint32_t skip;
-        if (!parse_number(patchData, patchSize, offset, skip)) {
-            why = flaw::hunk_unended;
-            return result::patch_invalid;
-        }
+        if (!parse_number(patchData, patchSize, offset, skip))
+            return structural(flaw::hunk_unended);
         uint64_t length;
         bool ended;
         if (position + skip > limit ||
-            !run_length(patchData, patchSize, offset, limit - position - skip, length, ended)) {
-            why = flaw::hunk_too_long;
-            return result::patch_invalid;
-        }
+            !run_length(patchData, patchSize, offset, limit - position - skip, length, ended))
+            return structural(flaw::hunk_too_long);
         position += skip + length;
         offset += uint32_t(ended ? length : length - 1);
         changed += length - 1;

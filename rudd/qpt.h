@@ -57,7 +57,8 @@ public:
     result create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
                   uint32_t targetSize, int patchDescriptor);
 
-    // What inspect found wrong with a patch, the first fault in the patch's own order.
+    // What inspect found wrong with a patch: a fault of its structure only where the patch checksum is
+    // right (damage to any byte shows there first).
     enum class flaw {
         none,
         not_a_patch,   // too short, or not starting with the magic

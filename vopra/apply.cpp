@@ -141,8 +141,7 @@ static Outcome writePatched(Inputs &in, const char *patchPath, const char *targe
                                     : string(output.cause(), "; the original is kept as '", output.kept(), "'");
     if (!why.empty())
         return warning(patchingFailed, why);
-    return Outcome{Outcome::Kind::Information,
-                   string("Patching was successful!\nBackup file name: ", rudd::file_name(backup)), string()};
+    return information(string("Patching was successful!\nBackup file name: ", rudd::file_name(backup)));
 }
 
 Outcome applyPatch(const string &patchPath, const string &targetPath, const Progress &progress) {

@@ -1,5 +1,6 @@
 #include "vopra/checks.h"
 #include "vopra/files.h"
+#include "vopra/patchfile.h"
 #include "vopra/replacement.h"
 #include "vopra/workflow.h"
 
@@ -16,6 +17,30 @@ using rudd::string;
 namespace vopra {
 
 static const char creationFailed[] = "Patch creation failed";
+
+Written writePatchFile(const filemap &source, const filemap &target, Replacement &patch, const Progress &progress,
+                       string &why) {
+    qpt engine;
+    engine.progress = progress;
+    qpt::result result = qpt::result::patch_unwritable;
+    const filemap *inputs[] = {&source, &target};
+    errno = 0;
+    bool read = BusGuard(inputs, 2).run([&] {
+        result = engine.create(source.data(), source.size(), target.data(), target.size(), patch.descriptor());
+    });
+    int error = errno;
+    if (!read)
+        return Written::changed;
+    if (result != qpt::result::success) {
+        why = string("cannot write '", patch.name(), "': ", error ? std::strerror(error) : "write failed");
+        return Written::failed;
+    }
+    if (!patch.finish(defaultPermissions())) {
+        why = patch.cause();
+        return Written::failed;
+    }
+    return Written::done;
+}
 
 Outcome createPatch(const string &sourcePath, const string &targetPath, const Progress &progress) {
     string patchName(rudd::remove_extension(sourcePath), ".qpt");
@@ -50,28 +75,16 @@ Outcome createPatch(const string &sourcePath, const string &targetPath, const Pr
     Replacement patch(patchName, patchName, ".tmp");
     if (!patch.create())
         return warning(creationFailed, patch.cause());
-    qpt engine;
-    engine.progress = progress;
-    qpt::result result = qpt::result::patch_unwritable;
-    const filemap *inputs[] = {&source, &target};
-    errno = 0;
-    bool read = BusGuard(inputs, 2).run([&] {
-        result = engine.create(source.data(), source.size(), target.data(), target.size(), patch.descriptor());
-    });
-    int error = errno;
+    Written written = writePatchFile(source, target, patch, progress, why);
     source.close();
     target.close();
-    if (!read)
+    if (written == Written::changed)
         why = string("'", sourcePath, "' or '", targetPath, "' changed while it was read");
-    else if (result != qpt::result::success)
-        why = string("cannot write '", patchName, "': ", error ? std::strerror(error) : "write failed");
-    else if (!patch.finish(defaultPermissions()) || !patch.replace())
+    else if (written == Written::done && !patch.replace())
         why = patch.cause();
     if (!why.empty())
         return warning(creationFailed, why);
-    return Outcome{Outcome::Kind::Information,
-                   string("Patch creation was successful!\nOutput file name: ", rudd::file_name(patchName)),
-                   string()};
+    return information(string("Patch creation was successful!\nOutput file name: ", rudd::file_name(patchName)));
 }
 
 } // namespace vopra

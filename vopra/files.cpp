@@ -17,6 +17,7 @@ PathInfo inspectPath(const char *path) {
         return info;
     info.found = true;
     info.regular = S_ISREG(status.st_mode);
+    info.folder = S_ISDIR(status.st_mode);
     info.tooLarge = uint64_t(status.st_size) >= (uint64_t(1) << 32);
     info.permissions = status.st_mode & 0777;
     info.device = status.st_dev;
@@ -25,12 +26,9 @@ PathInfo inspectPath(const char *path) {
 }
 
 string notRegular(const char *path, const PathInfo &info) {
-    struct stat status;
     if (info.regular || !info.found)
         return string();
-    if (stat(path, &status) == 0 && S_ISDIR(status.st_mode))
-        return string("'", path, "' is a folder, not a file");
-    return string("'", path, "' is not a regular file");
+    return string("'", path, info.folder ? "' is a folder, not a file" : "' is not a regular file");
 }
 
 bool namesFile(const char *name, const PathInfo &info) {
@@ -63,18 +61,13 @@ bool readable(const char *path, string &why) {
 }
 
 bool openInput(rudd::filemap &map, const char *name, string &why) {
-    struct stat info;
-    if (stat(name, &info) != 0)
+    PathInfo info = inspectPath(name);
+    if (!info.found)
         return failed(why, "cannot open", name, errno);
-    if (S_ISDIR(info.st_mode)) {
-        why = string("'", name, "' is a folder, not a file");
+    why = notRegular(name, info);
+    if (!why.empty())
         return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        why = string("'", name, "' is not a regular file");
-        return false;
-    }
-    if (uint64_t(info.st_size) >= (uint64_t(1) << 32)) {
+    if (info.tooLarge) {
         why = string("'", name, "' is too large: files must be smaller than 4 GiB");
         return false;
     }

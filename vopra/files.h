@@ -15,6 +15,7 @@ namespace vopra {
 struct PathInfo {
     bool found = false;
     bool regular = false;  // only regular files reach the engine
+    bool folder = false;
     bool tooLarge = false; // 4 GiB or more: the engine's sizes are 32-bit
     mode_t permissions = 0;
     dev_t device = 0;

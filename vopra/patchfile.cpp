@@ -1,7 +1,6 @@
 #include "vopra/patchfile.h"
 
 #include <cstdio>
-#include <cstring>
 
 using rudd::qpt;
 using rudd::string;
@@ -12,24 +11,15 @@ bool readPatch(const rudd::filemap &patch, const char *name, qpt::summary &recor
     qpt::flaw flaw;
     if (qpt::inspect(patch.data(), patch.size(), recorded, &flaw) == qpt::result::success)
         return true;
-    if (flaw == qpt::flaw::not_a_patch) {
-        why = string("'", name, "' is not a QPT patch");
-        return false;
-    }
-    // Damage to any byte shows in the checksum, which covers every byte before it; a patch whose
-    // checksum is right was written with a fault of its own, which is then named.
     const char *what = "its checksum does not match";
-    const uint8_t *end = patch.data() + patch.size() - 4;
-    uint32_t stored = uint32_t(end[0]) | uint32_t(end[1]) << 8 | uint32_t(end[2]) << 16 | uint32_t(end[3]) << 24;
-    if (qpt::crc32(patch.data(), patch.size() - 4) == stored) {
-        if (flaw == qpt::flaw::sizes)
-            what = "its recorded sizes run past its end";
-        else if (flaw == qpt::flaw::hunk_unended)
-            what = "a hunk runs past its end";
-        else if (flaw == qpt::flaw::hunk_too_long)
-            what = "a hunk runs past the recorded size";
-    }
-    why = string("'", name, "' is a damaged QPT patch: ", what);
+    if (flaw == qpt::flaw::sizes)
+        what = "its recorded sizes run past its end";
+    else if (flaw == qpt::flaw::hunk_unended)
+        what = "a hunk runs past its end";
+    else if (flaw == qpt::flaw::hunk_too_long)
+        what = "a hunk runs past the recorded size";
+    why = flaw == qpt::flaw::not_a_patch ? string("'", name, "' is not a QPT patch")
+                                         : string("'", name, "' is a damaged QPT patch: ", what);
     return false;
 }
 

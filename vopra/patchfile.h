@@ -6,8 +6,9 @@
 #include "vopra/replacement.h"
 #include "vopra/workflow.h"
 
-// A patch file read for what it records, and a file matched against that record: the two questions
-// both workflows and the qpt tool ask, answered with the reason in the user's terms.
+// The steps both workflows and the qpt tool take with patches: a patch file read for what it records,
+// a file matched against that record, each with the reason in the user's terms; and the two writes, a
+// patch's other side and a new patch, into a replacement the caller puts in place.
 namespace vopra {
 
 // Reads what the patch at name records; false with why ("'p.qpt' is not a QPT patch", or what is
@@ -33,5 +34,10 @@ enum class Written {
 // the permission bits and, when like is given, the owner and group of like.
 Written writeOtherSide(const rudd::filemap &patch, const rudd::filemap &input, Replacement &output,
                        mode_t permissions, const struct stat *like, const Progress &progress, rudd::string &why);
+
+// Writes the patch from source to target into patch, created by the caller, who puts it in place:
+// written, on disk, with the permission bits a new file gets. done, changed or failed (why tells).
+Written writePatchFile(const rudd::filemap &source, const rudd::filemap &target, Replacement &patch,
+                       const Progress &progress, rudd::string &why);
 
 } // namespace vopra

@@ -21,9 +21,12 @@ struct Outcome {
     rudd::string cause;
 };
 
-// How every check and step of the two workflows refuses or fails.
+// How every check and step of the two workflows refuses or fails, and how a run ends well.
 inline Outcome warning(const char *message, const rudd::string &cause = rudd::string()) {
     return Outcome{Outcome::Kind::Warning, rudd::string(message), cause};
+}
+inline Outcome information(const rudd::string &message) {
+    return Outcome{Outcome::Kind::Information, message, rudd::string()};
 }
 
 // Called as progress(offset, total) while the engine works.

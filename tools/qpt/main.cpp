@@ -82,10 +82,8 @@ public:
     explicit progress_bar(const char *label) : label(label), shown(isatty(STDERR_FILENO) == 1) {}
     ~progress_bar() { finish(); }
 
-    void bind(qpt &engine) {
-        if (shown)
-            engine.progress = rudd::function<void(unsigned, unsigned)>(&progress_bar::update, this);
-    }
+    // What the workflow calls as it goes: this bar's update, or nothing when the bar is not shown.
+    vopra::Progress reporter() { return shown ? vopra::Progress(&progress_bar::update, this) : vopra::Progress(); }
     void update(unsigned offset, unsigned total) {
         unsigned percent = total ? unsigned(uint64_t(offset) * 100 / total) : 100;
         if (percent > 100)
@@ -179,29 +177,17 @@ int create_patch(int count, char **operands) {
         say("%s", written.cause().text());
         return status_failure;
     }
-    qpt engine;
     progress_bar bar("creating");
-    bar.bind(engine);
-    qpt::result result = qpt::result::patch_unwritable;
-    const filemap *inputs[] = {&source, &target};
-    errno = 0;
-    bool read = vopra::BusGuard(inputs, 2).run([&] {
-        result =
-            engine.create(source.data(), source.size(), target.data(), target.size(), written.descriptor());
-    });
-    int error = errno;
+    string why;
+    vopra::Written outcome = vopra::writePatchFile(source, target, written, bar.reporter(), why);
     bar.finish();
-    if (!read) {
+    if (outcome == vopra::Written::changed) {
         say("'%s' or '%s' changed while it was read; '%s' not written", source_name, target_name,
             patch_name.text());
         return status_failure;
     }
-    if (result != qpt::result::success) {
-        say("cannot write '%s': %s", patch_name.text(), error ? std::strerror(error) : "write failed");
-        return status_failure;
-    }
-    if (!written.finish(vopra::defaultPermissions()) || !written.replace()) {
-        say("%s", written.cause().text());
+    if (outcome != vopra::Written::done || !written.replace()) {
+        say("%s", outcome == vopra::Written::done ? written.cause().text() : why.text());
         return status_failure;
     }
     return 0;
@@ -210,10 +196,7 @@ int create_patch(int count, char **operands) {
 // In place, through vopra's own workflow: the same checks, names, file handling and messages.
 int apply_in_place(const char *patch_name, const char *file_name) {
     progress_bar bar("applying");
-    vopra::Progress progress;
-    if (isatty(STDERR_FILENO) == 1)
-        progress = vopra::Progress(&progress_bar::update, &bar);
-    vopra::Outcome outcome = vopra::applyPatch(patch_name, file_name, progress);
+    vopra::Outcome outcome = vopra::applyPatch(patch_name, file_name, bar.reporter());
     bar.finish();
     if (outcome.cause.empty())
         say("%s", outcome.message.text());
@@ -247,11 +230,8 @@ int apply_patch(int count, char **operands) {
         return status_failure;
     }
     progress_bar bar("applying");
-    vopra::Progress progress;
-    if (isatty(STDERR_FILENO) == 1)
-        progress = vopra::Progress(&progress_bar::update, &bar);
-    vopra::Written outcome =
-        vopra::writeOtherSide(patch, input, written, vopra::defaultPermissions(), nullptr, progress, reason);
+    vopra::Written outcome = vopra::writeOtherSide(patch, input, written, vopra::defaultPermissions(), nullptr,
+                                                   bar.reporter(), reason);
     bar.finish();
     switch (outcome) {
     case vopra::Written::done:
