@@ -2,10 +2,7 @@
 
 #include "support.h"
 
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
 #include <fcntl.h>
-#include <gdk/gdkx.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,21 +13,6 @@ namespace {
 
 // Where the source's window sits: far from the windows under test, which the tests place near the top left.
 const Point sourcePlace = {900, 700};
-
-Display *display() {
-    return gdk_x11_get_default_xdisplay();
-}
-
-// Lets the X server, the source and this program's loop go on for a while.
-void pause(int milliseconds) {
-    XSync(display(), False);
-    pumpFor(milliseconds);
-}
-
-void moveTo(Point point) {
-    XTestFakeMotionEvent(display(), -1, point.x, point.y, CurrentTime);
-    pause(30);
-}
 
 class Source {
 public:
@@ -85,20 +67,7 @@ bool drag(const char *kind, Point to, const std::vector<std::string> &items) {
         ADD_FAILURE() << "the drag source did not show up";
         return false;
     }
-    Point from = {sourcePlace.x + 40, sourcePlace.y + 30};
-    moveTo(from);
-    XTestFakeButtonEvent(display(), 1, True, CurrentTime);
-    pause(50);
-    // In steps, so the source sees the pointer leave its threshold with the button held, as a hand moves.
-    const int steps = 12;
-    for (int i = 1; i <= steps; i++)
-        moveTo({from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps});
-    // A little movement over the target gives it positions to answer before the release.
-    moveTo({to.x + 1, to.y});
-    moveTo(to);
-    pause(200);
-    XTestFakeButtonEvent(display(), 1, False, CurrentTime);
-    XSync(display(), False);
+    dragFromTo({sourcePlace.x + 40, sourcePlace.y + 30}, to, 30);
     bool ended = source.said("end");
     settle();
     return ended;

@@ -95,18 +95,30 @@ void doubleClickAt(Point point) {
 }
 
 // In steps, so GTK sees the pointer move while the button is held, as a hand would move it.
-void dragFromTo(Point from, Point to) {
+void dragFromTo(Point from, Point to, int stepMs) {
+    // Lets GTK handle what was sent, and, for a drag between programs, the other one too.
+    auto pause = [stepMs] {
+        XSync(display(), False);
+        if (stepMs > 0)
+            pumpFor(stepMs);
+        else
+            settle();
+    };
     moveTo(from);
-    XSync(display(), False);
-    settle();
+    pause();
     button(1, true);
-    XSync(display(), False);
-    settle();
-    const int steps = 8;
+    pause();
+    const int steps = stepMs > 0 ? 12 : 8;
     for (int i = 1; i <= steps; i++) {
         moveTo({from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps});
-        XSync(display(), False);
-        settle();
+        pause();
+    }
+    if (stepMs > 0) {
+        // A little movement over a drop target gives it positions to answer before the release.
+        moveTo({to.x + 1, to.y});
+        pause();
+        moveTo(to);
+        pumpFor(200);
     }
     button(1, false);
     XSync(display(), False);

@@ -24,7 +24,9 @@ Point cellCenter(GtkTreeView *view, unsigned row, GtkTreeViewColumn *column);
 // Real input through XTest at screen points; each lets GTK handle what it sent.
 void clickAt(Point point, unsigned button = 1);
 void doubleClickAt(Point point);
-void dragFromTo(Point from, Point to);
+// A drag onto another program's window (stepMs > 0) waits that long at each step and lingers over the
+// target before the release, so both programs answer as they would to a hand.
+void dragFromTo(Point from, Point to, int stepMs = 0);
 
 // The first widget of the type in the tree below (and including) the widget, or null.
 GtkWidget *findDescendant(GtkWidget *widget, GType type);

@@ -71,11 +71,25 @@ def lay_out(folder, files):
 
 
 def state(folder):
+    """The folder's names with their contents; a link as "-> " and where it points."""
     result = {}
     for name in os.listdir(folder):
-        with open(os.path.join(folder, name), "rb") as f:
-            result[name] = f.read()
+        path = os.path.join(folder, name)
+        if os.path.islink(path):
+            result[name] = "-> " + os.readlink(path)
+        else:
+            with open(path, "rb") as f:
+                result[name] = f.read()
     return result
+
+
+def make_patch(qpt, folder, old, new):
+    """The patch from old to new, as qpt makes it in a folder of its own."""
+    lay_out(folder, {"old.bin": old, "new.bin": new})
+    subprocess.run([qpt, "create", "old.bin", "new.bin", "p.qpt"], cwd=folder, check=True,
+                   stderr=subprocess.DEVNULL)
+    with open(os.path.join(folder, "p.qpt"), "rb") as f:
+        return f.read()
 
 
 def run(qpt, folder, arguments, inject=None, trace=None, preload=None):
@@ -148,12 +162,7 @@ def main():
     temporaries = 2 if preload else 1
     base = tempfile.mkdtemp(prefix="crash_points_")
     try:
-        template = os.path.join(base, "template")
-        lay_out(template, {"old.bin": OLD, "new.bin": NEW})
-        subprocess.run([qpt, "create", "old.bin", "new.bin", "p.qpt"], cwd=template, check=True,
-                       stderr=subprocess.DEVNULL)
-        with open(os.path.join(template, "p.qpt"), "rb") as f:
-            patch = f.read()
+        patch = make_patch(qpt, os.path.join(base, "template"), OLD, NEW)
 
         jobs, serial = [], 0
         for name, files, argv, trusted, backup in scenarios(patch):

@@ -18,23 +18,14 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from crash_points import NEW, OLD, lay_out, state  # noqa: E402
+from crash_points import NEW, OLD, lay_out, make_patch, state  # noqa: E402
 
 NOBODY = 65534
 QPT, PLAIN = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 
 
-def patch_bytes():
-    folder = tempfile.mkdtemp()
-    lay_out(os.path.join(folder, "f"), {"old.bin": OLD, "new.bin": NEW})
-    subprocess.run([QPT, "create", "old.bin", "new.bin", "p.qpt"], cwd=os.path.join(folder, "f"), check=True)
-    with open(os.path.join(folder, "f", "p.qpt"), "rb") as f:
-        data = f.read()
-    shutil.rmtree(folder)
-    return data
-
-
-PATCH = patch_bytes()
+BASE = tempfile.mkdtemp(prefix="hazards_")
+PATCH = make_patch(QPT, os.path.join(BASE, "template"), OLD, NEW)
 GAME = {"game.bin": OLD, "game.qpt": PATCH}
 DONE = {"game.bin": NEW, "game.qpt": PATCH, "game.bak": OLD}
 DONE_LINE = "qpt: Patching was successful!\nBackup file name: game.bak\n"
@@ -105,7 +96,7 @@ def plant_link(folder):
     os.symlink("victim", os.path.join(folder, "game.tmp"))
 
 
-# name, files, arguments, run options, expected status, expected stderr, expected files, check
+# name, files, arguments, run options, expected status, stderr and files ("stat": one attribute of one)
 ROWS = [
     ("a second run while the first holds the file", GAME, ["apply", "game.qpt", "game.bin"], {"lock": True}, 1,
      "qpt: Patching failed: 'game.bin' is being patched by another run\n", GAME),
@@ -133,9 +124,9 @@ ROWS = [
     ("an OUTPUT name of 255 bytes", GAME, ["apply", "game.qpt", "game.bin", LONG + ".out"], {}, 0, "",
      dict(GAME, **{LONG + ".out": NEW})),
     ("an ordinary user with umask 0277", GAME, ["apply", "game.qpt", "game.bin"],
-     {"user": NOBODY, "umask": 0o277}, 0, DONE_LINE, dict(DONE, mode=("game.bin", 0o644))),
+     {"user": NOBODY, "umask": 0o277}, 0, DONE_LINE, dict(DONE, stat=("game.bin", "st_mode", 0o100644))),
     ("root patching a user's file", GAME, ["apply", "game.qpt", "game.bin"], {"owner": NOBODY}, 0, DONE_LINE,
-     dict(DONE, owner=("game.bin", NOBODY))),
+     dict(DONE, stat=("game.bin", "st_uid", NOBODY))),
     ("a write-protected backup", dict(GAME, **{"game.bak": b"kept"}), ["apply", "game.qpt", "game.bin"],
      {"user": NOBODY, "protect": "game.bak"}, 1,
      "qpt: Cannot open target file for writing: 'game.bak' is write-protected\n",
@@ -149,15 +140,6 @@ ROWS = [
      ["create", "old.bin", "new.bin"], {"user": NOBODY, "protect": "old.qpt"}, 1,
      "qpt: 'old.qpt' is write-protected; it is not replaced\n", {"old.bin": OLD, "new.bin": NEW, "old.qpt": b"kept"}),
 ]
-
-
-def listing(folder):
-    """The folder's files with contents, links shown as "-> target"."""
-    seen = {}
-    for name in os.listdir(folder):
-        path = os.path.join(folder, name)
-        seen[name] = "-> " + os.readlink(path) if os.path.islink(path) else open(path, "rb").read()
-    return seen
 
 
 def check(row, base):
@@ -182,15 +164,16 @@ def check(row, base):
     if got != (status, err):
         problems.append("ran as %r, expected %r" % (got, (status, err)))
     expected = dict(expected)
-    mode, owner = expected.pop("mode", None), expected.pop("owner", None)
-    if listing(folder) != expected:
+    attribute = expected.pop("stat", None)
+    if state(folder) != expected:
         problems.append("files %s, expected %s" % (
-            {k: len(v) if isinstance(v, bytes) else v for k, v in listing(folder).items()},
+            {k: len(v) if isinstance(v, bytes) else v for k, v in state(folder).items()},
             {k: len(v) if isinstance(v, bytes) else v for k, v in expected.items()}))
-    if mode and os.stat(os.path.join(folder, mode[0])).st_mode & 0o7777 != mode[1]:
-        problems.append("%s has mode %o" % (mode[0], os.stat(os.path.join(folder, mode[0])).st_mode & 0o7777))
-    if owner and os.stat(os.path.join(folder, owner[0])).st_uid != owner[1]:
-        problems.append("%s is owned by %d" % (owner[0], os.stat(os.path.join(folder, owner[0])).st_uid))
+    if attribute:
+        name, field, value = attribute
+        seen = getattr(os.stat(os.path.join(folder, name)), field)
+        if seen != value:
+            problems.append("%s has %s %o, expected %o" % (name, field, seen, value))
     return problems
 
 
@@ -198,13 +181,12 @@ def two_runs_at_once(base):
     """Two runs started together on one file: one wins; the other is refused or, coming after, undoes it."""
     folder = os.path.join(base, "together")
     big = OLD * 320  # 64 MB: long enough for the runs to overlap
-    lay_out(folder, {"game.bin": big, "new.bin": big[:1000] + b"changed" + big[1007:]})
-    subprocess.run([QPT, "create", "game.bin", "new.bin", "game.qpt"], cwd=folder, check=True)
-    os.remove(os.path.join(folder, "new.bin"))
+    patch = make_patch(QPT, folder + ".patch", big, big[:1000] + b"changed" + big[1007:])
+    lay_out(folder, {"game.bin": big, "game.qpt": patch})
     runs = [subprocess.Popen([QPT, "apply", "game.qpt", "game.bin"], cwd=folder, stderr=subprocess.PIPE)
             for _ in range(2)]
     results = sorted((r.wait(), r.stderr.read().decode()) for r in runs)
-    files = listing(folder)
+    files = state(folder)
     if set(files) != {"game.bin", "game.bak", "game.qpt"} or files["game.bin"] == files["game.bak"]:
         return ["two runs left %s" % sorted(files)]
     if results[1][0] != 0 and results[1][1] != "qpt: Patching failed: 'game.bin' is being patched by another run\n":
@@ -213,7 +195,7 @@ def two_runs_at_once(base):
 
 
 def main():
-    base = tempfile.mkdtemp(prefix="hazards_")
+    base = BASE
     failed = False
     try:
         for row in ROWS:
