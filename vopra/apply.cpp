@@ -1,6 +1,7 @@
 #include "vopra/checks.h"
 #include "vopra/files.h"
 #include "vopra/patchfile.h"
+#include "vopra/quoting.h"
 #include "vopra/replacement.h"
 #include "vopra/workflow.h"
 
@@ -28,6 +29,7 @@ struct Inputs {
     Descriptor targetFile{-1};
     struct stat checked;
     filemap patch, target;
+    Side side = Side::neither;
 };
 
 } // namespace
@@ -41,7 +43,7 @@ static bool openInputs(const char *patchPath, const char *targetPath, Inputs &in
         return false;
     }
     if (flock(in.targetFile.fd, LOCK_EX | LOCK_NB) != 0) {
-        why = errno == EWOULDBLOCK ? string("'", targetPath, "' is being patched by another run")
+        why = errno == EWOULDBLOCK ? string(quoted(targetPath), " is being patched by another run")
                                    : failure("cannot lock", targetPath, errno);
         return false;
     }
@@ -58,126 +60,115 @@ static bool openInputs(const char *patchPath, const char *targetPath, Inputs &in
     return true;
 }
 
-// A damaged patch or a file the patch was not made for fails here, before any output file exists.
-static bool matchTarget(const Inputs &in, const char *patchPath, const char *targetPath, string &why) {
-    qpt::summary recorded;
-    bool patchRead = false;
-    Side side = Side::neither;
-    string reason;
-    const filemap *inputs[] = {&in.patch, &in.target};
-    bool read = BusGuard(inputs, 2).run([&] {
-        patchRead = readPatch(in.patch, patchPath, recorded, why);
-        if (patchRead)
-            side = matchFile(recorded, in.target.data(), in.target.size(), reason);
-    });
-    if (!read)
-        why = string("'", patchPath, "' or '", targetPath, "' changed while it was read");
-    else if (patchRead && side == Side::neither)
-        why = string("'", targetPath, "' is neither source nor target of '", patchPath, "': ", reason);
-    return read && side != Side::neither;
-}
-
-Written writeOtherSide(const filemap &patch, const filemap &input, Replacement &output, mode_t permissions,
-                       const struct stat *like, const Progress &progress, string &why) {
-    qpt engine;
-    uint32_t size = 0;
-    engine.apply(patch.data(), patch.size(), input.data(), input.size(), nullptr, size);
-    filemap map;
-    if (!output.resize(size)) {
-        why = output.cause();
-        return Written::failed;
-    }
-    if (!map.open(output.descriptor(), filemap::mode::readwrite) || map.size() != size) {
-        why = failure("cannot write", output.name(), errno);
-        return Written::failed;
-    }
-    map.populate();
-    engine.progress = progress;
-    qpt::result result = qpt::result::patch_invalid;
-    const filemap *maps[] = {&patch, &input, &map};
-    if (!BusGuard(maps, 3).run([&] {
-            result = engine.apply(patch.data(), patch.size(), input.data(), input.size(), map.data(), size);
-        }))
-        return Written::changed;
-    if (result == qpt::result::source_invalid)
-        return Written::mismatched;
-    if (result != qpt::result::success)
-        return Written::damaged;
-    // Data and bits go to disk together, ahead of any rename, so that a crash after the file is put in
-    // place cannot leave it with missing bytes or the wrong bits.
-    if (!map.sync()) {
-        why = failure("cannot write", output.name(), errno);
-        return Written::failed;
-    }
-    if (!output.finish(permissions, like)) {
-        why = output.cause();
-        return Written::failed;
-    }
-    return Written::done;
+// What the file became, where that is not what the user may take for granted: a two-way patch given
+// its own target undoes itself.
+static string undoneNote(const Inputs &in, const char *targetPath) {
+    if (in.side != Side::target)
+        return string();
+    return string(quoted(targetPath), " was the patch's target and now holds its source: the patch was undone");
 }
 
 // Writes the patched file beside the target and swaps it in, the old content moving to backup.
 static Outcome writePatched(Inputs &in, const char *patchPath, const char *targetPath, const string &stem,
                             const string &backup, const Progress &progress) {
-    // An earlier backup the user cannot write stays as it is, as when it was opened for writing.
-    if (writeProtected(backup))
-        return warning("Cannot open target file for writing", string("'", backup, "' is write-protected"));
     Replacement output(targetPath, stem, ".tmp");
     if (!output.create())
         return warning("Cannot open target file for writing", output.cause());
-    // The patched file keeps the permission bits and, where it may, the owner of the file it replaces:
-    // an executable stays one.
+    // The patched file keeps what the file it replaces carries: an executable stays one, a shared file
+    // stays shared.
+    output.keepAttributesOf(in.checked, in.targetFile.fd);
     string why;
-    Written written = writeOtherSide(in.patch, in.target, output, in.checked.st_mode & 0777, &in.checked,
-                                     progress, why);
+    Written written = writeOtherSide(in.patch, in.target, output, progress, why);
     in.patch.close();
     in.target.close();
     if (written == Written::changed)
-        why = string("'", patchPath, "' or '", targetPath, "' changed while it was read");
-    else if (written == Written::mismatched || written == Written::damaged)
-        why = string("'", patchPath, "' does not turn '", targetPath, "' into the file it records (the patch is damaged)");
+        why = changedWhileRead(patchPath, targetPath);
+    else if (written == Written::damaged)
+        why = string(quoted(patchPath), " does not turn ", quoted(targetPath),
+                     " into the file it records (the patch is damaged)");
     else if (written == Written::done && !output.exchange(backup, in.checked))
         why = output.kept().empty() ? output.cause()
-                                    : string(output.cause(), "; the original is kept as '", output.kept(), "'");
+                                    : string(output.cause(), "; the original is kept as ", quoted(output.kept()));
     if (!why.empty())
         return warning(patchingFailed, why);
-    return information(string("Patching was successful!\nBackup file name: ", rudd::file_name(backup)));
+    Outcome done = information(string("Patching was successful!\nBackup file name: ", bare(rudd::file_name(backup))));
+    done.cause = undoneNote(in, targetPath);
+    if (!output.note().empty())
+        done.cause = done.cause.empty() ? output.note() : string(done.cause, "\n", output.note());
+    return done;
 }
 
 Outcome applyPatch(const string &patchPath, const string &targetPath, const Progress &progress) {
     string stem = rudd::remove_extension(targetPath);
     string backup(stem, ".bak");
-    PathInfo patchInfo = inspectPath(patchPath), targetInfo = inspectPath(targetPath);
-    string patchMissing, targetMissing;
+    PathInfo patchInfo, targetInfo;
+    string why;
     // Nothing is written until every check has passed, so a refused run leaves the user's files
     // untouched. Folders, devices and FIFOs never reach the engine. The backup name must not be the
     // patch's or the target's own file (the target a link to its backup, say): the last rename of the
-    // swap would put the old target over the only copy of that data.
-    const Check checks[] = {
-        {!readable(patchPath, patchMissing), "QPT patch does not exist", patchMissing},
-        {!readable(targetPath, targetMissing), "Target file does not exist", targetMissing},
-        {patchPath == targetPath, "Source file and target file cannot be the same"},
-        {!rudd::iendswith(patchPath, ".qpt"), "QPT patch extension must be .qpt"},
-        {rudd::iendswith(targetPath, ".qpt"), "Target file extension must not be .qpt"},
+    // swap would put the old target over the only copy of that data. An earlier backup the user cannot
+    // write stays as it is, as when it was opened for writing.
+    Checks checks;
+    checks.check([&] { return !readable(patchPath, why); }, "QPT patch does not exist", [&] { return why; })
+        .check([&] { return !readable(targetPath, why); }, "Target file does not exist", [&] { return why; })
+        .check([&] { return patchPath == targetPath; }, "Source file and target file cannot be the same")
+        .check([&] { return !rudd::iendswith(patchPath, ".qpt"); }, "QPT patch extension must be .qpt")
+        .check([&] { return rudd::iendswith(targetPath, ".qpt"); }, "Target file extension must not be .qpt")
         // The backup or the temporary name would be the target itself.
-        {rudd::iendswith(targetPath, ".bak"), "Target file extension must not be .bak"},
-        {rudd::iendswith(targetPath, ".tmp"), "Target file extension must not be .tmp"},
-        {patchInfo.tooLarge, "QPT patch must be smaller than 4 GiB"},
-        {targetInfo.tooLarge, "Target file must be smaller than 4 GiB"},
-        {!patchInfo.regular, patchingFailed, notRegular(patchPath, patchInfo)},
-        {!targetInfo.regular, patchingFailed, notRegular(targetPath, targetInfo)},
-        {namesFile(backup, patchInfo), patchingFailed, string("'", backup, "' is the patch itself")},
-        {namesFile(backup, targetInfo), patchingFailed, string("'", backup, "' is the target itself")},
-    };
+        .check([&] { return rudd::iendswith(targetPath, ".bak"); }, "Target file extension must not be .bak")
+        .check([&] { return rudd::iendswith(targetPath, ".tmp"); }, "Target file extension must not be .tmp")
+        .check([&] { return (patchInfo = inspectPath(patchPath)).tooLarge; }, "QPT patch must be smaller than 4 GiB")
+        .check([&] { return (targetInfo = inspectPath(targetPath)).tooLarge; },
+               "Target file must be smaller than 4 GiB")
+        .check([&] { return !patchInfo.regular; }, patchingFailed, [&] { return notRegular(patchPath, patchInfo); })
+        .check([&] { return !targetInfo.regular; }, patchingFailed, [&] { return notRegular(targetPath, targetInfo); })
+        .check([&] { return namesFile(backup, patchInfo); }, patchingFailed,
+               [&] { return string(quoted(backup), " is the patch itself"); })
+        .check([&] { return namesFile(backup, targetInfo); }, patchingFailed,
+               [&] { return string(quoted(backup), " is the target itself"); })
+        .check([&] { return writeProtected(backup); }, "Cannot open target file for writing",
+               [&] { return string(quoted(backup), " is write-protected"); });
     Outcome refused{};
-    if (firstRefused(checks, refused))
+    if (checks.refused(refused))
         return refused;
 
     Inputs in;
-    string why;
-    if (!openInputs(patchPath, targetPath, in, why) || !matchTarget(in, patchPath, targetPath, why))
+    qpt::summary recorded;
+    if (!openInputs(patchPath, targetPath, in, why) ||
+        !matchInput(in.patch, patchPath, in.target, targetPath, recorded, in.side, why))
         return warning(patchingFailed, why);
     return writePatched(in, patchPath, targetPath, stem, backup, progress);
+}
+
+Outcome applyPatchTo(const string &patchPath, const string &inputPath, const string &outputPath,
+                     const Progress &progress) {
+    filemap patch, input;
+    qpt::summary recorded;
+    Side side = Side::neither;
+    string why;
+    if (!openInput(patch, patchPath, why) || !readPatchGuarded(patch, patchPath, recorded, why) ||
+        !openInput(input, inputPath, why) || !matchInput(patch, patchPath, input, inputPath, recorded, side, why))
+        return warning(why);
+    why = unusableOutput(outputPath, "OUTPUT", inputPath, patchPath);
+    if (!why.empty())
+        return warning(why);
+    Replacement output(outputPath, outputPath, ".tmp");
+    if (!output.create())
+        return warning(output.cause());
+    output.keepAttributesOfReplaced();
+    Written written = writeOtherSide(patch, input, output, progress, why);
+    if (written == Written::changed)
+        return warning(string(changedWhileRead(patchPath, inputPath), "; ", quoted(outputPath), " not written"));
+    if (written == Written::damaged)
+        return warning(string(quoted(patchPath), " does not turn ", quoted(inputPath),
+                              " into the file it records (the patch is damaged); ", quoted(outputPath), " not written"));
+    if (written == Written::failed)
+        return warning(why);
+    if (!output.replace())
+        return warning(output.cause());
+    Outcome done = information(string());
+    done.cause = output.note();
+    return done;
 }
 
 } // namespace vopra

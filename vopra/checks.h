@@ -2,29 +2,35 @@
 
 #include "vopra/workflow.h"
 
-#include <cstddef>
-
-// The ordered checks of a workflow, made before anything is touched, as one table of condition and
-// text each workflow reads top to bottom.
+// The ordered checks of a workflow, made before anything is touched and read top to bottom: a check
+// is made only when every check above it has passed, so a refused run stops at its first refusal
+// without opening or asking about anything further down.
 namespace vopra {
 
-struct Check {
-    Check(bool refused, const char *message, const rudd::string &cause = rudd::string())
-        : refused(refused), message(message), cause(cause) {}
-    bool refused;
-    const char *message;
-    rudd::string cause; // why, where the message alone does not say
-};
-
-// The warning of the first refused check; false when every check passed.
-template <size_t N> bool firstRefused(const Check (&checks)[N], Outcome &outcome) {
-    for (const Check &check : checks) {
-        if (check.refused) {
-            outcome = warning(check.message, check.cause);
-            return true;
+class Checks {
+public:
+    // refused() is asked only while no check has refused; when it refuses, the run's outcome is the
+    // warning with message and cause().
+    template <typename Refused, typename Cause> Checks &check(Refused refused, const char *message, Cause cause) {
+        if (!stopped && refused()) {
+            refusal = warning(message, cause());
+            stopped = true;
         }
+        return *this;
     }
-    return false;
-}
+    template <typename Refused> Checks &check(Refused refused, const char *message) {
+        return check(refused, message, [] { return rudd::string(); });
+    }
+    // The warning of the first refused check; false when every check passed.
+    bool refused(Outcome &outcome) const {
+        if (stopped)
+            outcome = refusal;
+        return stopped;
+    }
+
+private:
+    bool stopped = false;
+    Outcome refusal{};
+};
 
 } // namespace vopra

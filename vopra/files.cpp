@@ -1,7 +1,10 @@
 #include "vopra/files.h"
+#include "vopra/path.h"
+#include "vopra/quoting.h"
 
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,7 +31,7 @@ PathInfo inspectPath(const char *path) {
 string notRegular(const char *path, const PathInfo &info) {
     if (info.regular || !info.found)
         return string();
-    return string("'", path, info.folder ? "' is a folder, not a file" : "' is not a regular file");
+    return string(quoted(path), info.folder ? " is a folder, not a file" : " is not a regular file");
 }
 
 bool namesFile(const char *name, const PathInfo &info) {
@@ -37,14 +40,26 @@ bool namesFile(const char *name, const PathInfo &info) {
            status.st_ino == info.inode;
 }
 
-bool sameFile(const char *first, const char *second) {
-    struct stat one, other;
-    return stat(first, &one) == 0 && stat(second, &other) == 0 && one.st_dev == other.st_dev &&
-           one.st_ino == other.st_ino;
+string unusableOutput(const char *output, const char *role, const char *first, const char *second) {
+    // A symbolic link is replaced by the new file, unless it leads to something other than a regular
+    // file (a folder, a device): that is refused like the thing itself.
+    struct stat info, target;
+    if (lstat(output, &info) == 0 && !S_ISREG(info.st_mode) &&
+        (!S_ISLNK(info.st_mode) || (stat(output, &target) == 0 && !S_ISREG(target.st_mode))))
+        return string(quoted(output), " exists and is not a regular file; it is not replaced");
+    // The name itself, not where a link leads: a link to an input is replaced, the input is not touched.
+    for (const char *input : {first, second}) {
+        if (namesFile(output, inspectPath(input)))
+            return string(quoted(output), " is the same file as ", quoted(input), "; choose another ", role);
+    }
+    // A write protection the user set holds, as when the file was opened for writing.
+    if (writeProtected(output))
+        return string(quoted(output), " is write-protected; it is not replaced");
+    return string();
 }
 
 string failure(const char *what, const char *name, int error) {
-    return string(what, " '", name, "': ", std::strerror(error));
+    return string(what, " ", quoted(name), ": ", std::strerror(error));
 }
 
 static bool failed(string &why, const char *what, const char *name, int error) {
@@ -68,7 +83,7 @@ bool openInput(rudd::filemap &map, const char *name, string &why) {
     if (!why.empty())
         return false;
     if (info.tooLarge) {
-        why = string("'", name, "' is too large: files must be smaller than 4 GiB");
+        why = string(quoted(name), " is too large: files must be smaller than 4 GiB");
         return false;
     }
     if (!readable(name, why))
@@ -76,7 +91,7 @@ bool openInput(rudd::filemap &map, const char *name, string &why) {
     errno = 0;
     if (!map.open(name, rudd::filemap::mode::read)) {
         if (errno == 0) {
-            why = string("cannot read '", name, "': mapping failed");
+            why = string("cannot read ", quoted(name), ": mapping failed");
             return false;
         }
         return failed(why, "cannot read", name, errno);
@@ -86,15 +101,7 @@ bool openInput(rudd::filemap &map, const char *name, string &why) {
 }
 
 int openFolderOf(const char *path) {
-    string folder(path);
-    uint32_t slash = folder.length();
-    while (slash > 0 && folder[slash - 1] != '/')
-        slash--;
-    if (slash == 0)
-        folder = ".";
-    else
-        folder[slash == 1 ? 1 : slash - 1] = 0; // keep the root's own "/"
-    return open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return open(splitPath(path).folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 bool writeProtected(const char *name) {

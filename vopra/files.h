@@ -35,8 +35,11 @@ bool namesFile(const char *name, const PathInfo &info);
 // "what 'name': the system's error text", the cause of a failed call in the user's terms.
 rudd::string failure(const char *what, const char *name, int error);
 
-// True when the two names are one file (following links), as stat tells.
-bool sameFile(const char *first, const char *second);
+// Why output, an existing name a run is to replace with a file of its own, must not be replaced: a
+// folder, device or a link to one ("'x' exists and is not a regular file; it is not replaced"), one of
+// the run's inputs by its own name ("'x' is the same file as 'a'; choose another PATCH"), or
+// write-protected. Empty where it may be replaced or is not there.
+rudd::string unusableOutput(const char *output, const char *role, const char *first, const char *second);
 
 // True when the file at path can be opened for reading; otherwise false with why ("cannot open 'x':
 // Permission denied"), for a check whose own text says only that the file is not there.
@@ -75,6 +78,7 @@ extern int (*openUnnamed)(int folder, mode_t permissions);
 // program while mapped) makes it return false instead of ending the program.
 class BusGuard {
 public:
+    template <int N> explicit BusGuard(const rudd::filemap *const (&maps)[N]) : BusGuard(maps, N) {}
     BusGuard(const rudd::filemap *const *maps, int count);
     ~BusGuard();
     template <typename Pass> bool run(Pass pass) {

@@ -22,21 +22,34 @@ enum class Side { source, target, both, neither };
 Side matchFile(const rudd::qpt::summary &recorded, const uint8_t *data, uint32_t size, rudd::string &why);
 
 enum class Written {
-    done,       // the file is whole and on disk, its bits set: ready to be put in place
-    changed,    // another program cut an input short while it was read
-    mismatched, // input has a recorded size but is neither file by its CRC-32
-    damaged,    // the result does not have the recorded checksum: the patch is damaged
-    failed,     // the system failed (a full disk, say); why tells
+    done,    // the file is whole and on disk, its attributes set: ready to be put in place
+    changed, // an input was cut short or changed while it was read: it no longer is the file matched
+    damaged, // the result does not have the recorded checksum: the patch is damaged
+    failed,  // the system failed (a full disk, say); why tells
 };
 
-// Writes the other side of the patch for input into output, created by the caller, who puts it in
-// place: made at its full size with its space truly allocated, written through a map, flushed, with
-// the permission bits and, when like is given, the owner and group of like.
+// "'a' or 'b' changed while it was read": what a run says of inputs that another program changed.
+rudd::string changedWhileRead(const char *first, const char *second);
+
+// Reads the patch's record as readPatch does, guarded against the file being cut short meanwhile ("'p'
+// changed while it was read").
+bool readPatchGuarded(const rudd::filemap &patch, const char *name, rudd::qpt::summary &recorded, rudd::string &why);
+
+// Reads the patch's record and matches input against it, guarded against the files being cut short
+// meanwhile; false with why when the patch is no patch or a damaged one, when input is neither of its
+// files ("'x' is neither source nor target of 'p': size ..."), or when a file changed while it was read.
+bool matchInput(const rudd::filemap &patch, const char *patchName, const rudd::filemap &input,
+                const char *inputName, rudd::qpt::summary &recorded, Side &side, rudd::string &why);
+
+// Writes the other side of the patch for input, which has been matched to it, into output, created by
+// the caller, who puts it in place: made at its full size with its space truly allocated, written
+// through a map, flushed, with the attributes the caller asked output to take.
 Written writeOtherSide(const rudd::filemap &patch, const rudd::filemap &input, Replacement &output,
-                       mode_t permissions, const struct stat *like, const Progress &progress, rudd::string &why);
+                       const Progress &progress, rudd::string &why);
 
 // Writes the patch from source to target into patch, created by the caller, who puts it in place:
-// written, on disk, with the permission bits a new file gets. done, changed or failed (why tells).
+// written, on disk, with the attributes the caller asked patch to take. done, changed or failed (why
+// tells).
 Written writePatchFile(const rudd::filemap &source, const rudd::filemap &target, Replacement &patch,
                        const Progress &progress, rudd::string &why);
 

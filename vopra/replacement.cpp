@@ -1,5 +1,9 @@
 #include "vopra/replacement.h"
 #include "vopra/files.h"
+#include "vopra/quoting.h"
+
+#include <acl/libacl.h>
+#include <attr/libattr.h>
 
 #include <cerrno>
 #include <climits>
@@ -34,10 +38,16 @@ static bool unsupported(int error) {
 static const int watched[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 static char pendingPath[PATH_MAX + NAME_MAX + 2];
 static volatile sig_atomic_t pendingSet = 0;
+// Set once names start to change: from then on the run ends as it reports, whatever arrives.
+static volatile sig_atomic_t committed = 0;
 static struct sigaction previous[sizeof watched / sizeof watched[0]];
 static int watchers = 0;
 
 static void interrupted(int signal) {
+    // A signal held back while names changed arrives once they have: the swap is done, and the run
+    // goes on to report it, so that a failure status never stands for files that did change.
+    if (committed)
+        return;
     if (pendingSet)
         unlink(pendingPath);
     std::signal(signal, SIG_DFL);
@@ -86,21 +96,14 @@ private:
 
 // ---- names ----
 
-// The n-th candidate for the temporary name within the folder: the stem's file name shortened as far
-// as needed for the whole to fit the system's limit on a name.
+// The n-th candidate for the temporary name within the folder: the stem's name shortened as far as
+// needed for the whole to fit the system's limit on a name.
 static string candidate(const string &stem, const string &suffix, uint32_t n) {
     string tail = n == 0 ? string(suffix) : string(suffix, ".", rudd::decimal(n));
-    string base = rudd::file_name(stem);
+    string base = splitPath(stem).name;
     if (base.length() + tail.length() > NAME_MAX)
         base[NAME_MAX - tail.length()] = 0;
     return string(base.text(), tail);
-}
-
-// The path of a name in the folder of path.
-static string beside(const string &path, const string &name) {
-    string folder(path);
-    folder[path.length() - rudd::file_name(path).length()] = 0;
-    return string(folder.text(), name);
 }
 
 static void remember(const string &path) {
@@ -111,10 +114,12 @@ static void remember(const string &path) {
 // ---- the replacement ----
 
 Replacement::Replacement(const string &name, const string &stem, const char *suffix)
-    : finalName(name), stem(stem), suffix(suffix) {}
+    : finalName(name), stem(stem), suffix(suffix), place(splitPath(name)) {}
 
 Replacement::~Replacement() {
     forget();
+    if (ownsLike)
+        close(likeDescriptor);
     if (fd >= 0)
         close(fd);
     if (folder >= 0) {
@@ -123,8 +128,8 @@ Replacement::~Replacement() {
     }
 }
 
-bool Replacement::fail(const char *what, const string &concerning, int error) {
-    why = failure(what, concerning, error);
+bool Replacement::fail(const char *what, const string &concerning, int error, const string &state) {
+    why = string(failure(what, concerning, error), state);
     return false;
 }
 
@@ -143,17 +148,17 @@ template <typename Make> bool Replacement::takeFreeName(Make make) {
         HeldSignals held;
         if (make(temporary.text())) {
             named = true;
-            remember(beside(finalName, temporary));
+            remember(besidePath(finalName, temporary));
             return true;
         }
         if (errno != EEXIST)
-            return fail("cannot create", beside(finalName, temporary), errno);
+            return fail("cannot create", besidePath(finalName, temporary), errno);
     }
     return fail("no free temporary name beside", finalName, EEXIST);
 }
 
 bool Replacement::create() {
-    folder = openFolderOf(finalName);
+    folder = open(place.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0)
         return fail("cannot write", finalName, errno);
     watch();
@@ -192,14 +197,61 @@ bool Replacement::resize(uint32_t size) {
     return true;
 }
 
-bool Replacement::finish(mode_t permissions, const struct stat *like) {
-    // Owner first: changing it clears set-id bits, which the bits then restore.
-    if (like && fchown(fd, like->st_uid, like->st_gid) != 0)
-        fchown(fd, uid_t(-1), like->st_gid);
-    if (fchmod(fd, permissions) != 0)
-        return fail("cannot set the permissions of", finalName, errno);
+void Replacement::keepAttributesOf(const struct stat &status, int descriptor) {
+    like = status;
+    likeDescriptor = descriptor;
+    keeping = true;
+}
+
+void Replacement::keepAttributesOfReplaced() {
+    struct stat status;
+    if (lstat(finalName, &status) != 0 || !S_ISREG(status.st_mode))
+        return;
+    keepAttributesOf(status, open(finalName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    ownsLike = likeDescriptor >= 0;
+}
+
+bool Replacement::finish() {
+    if (!keeping) {
+        // A file that replaces nothing is made as any new file: 0666 less the umask.
+        if (fchmod(fd, defaultPermissions()) != 0)
+            return fail("cannot set the permissions of", finalName, errno);
+    } else if (!takeAttributes()) {
+        return false;
+    }
     if (fsync(fd) != 0)
         return fail("cannot write", finalName, errno);
+    return true;
+}
+
+// Owner and group first (changing them clears set-ID bits and capabilities), then the extended
+// attributes and the access control list, then the permission bits, which also set the ACL's mask.
+bool Replacement::takeAttributes() {
+    bool ownerKept = fchown(fd, like.st_uid, like.st_gid) == 0;
+    bool groupKept = ownerKept || fchown(fd, uid_t(-1), like.st_gid) == 0;
+    if (likeDescriptor >= 0) {
+        errno = 0;
+        if (attr_copy_fd(nullptr, likeDescriptor, nullptr, fd, nullptr, nullptr) != 0 && errno != ENOTSUP &&
+            errno != 0)
+            return fail("cannot keep the extended attributes of", finalName, errno);
+        errno = 0;
+        if (perm_copy_fd(nullptr, likeDescriptor, nullptr, fd, nullptr) != 0 && errno != ENOTSUP && errno != 0)
+            return fail("cannot keep the access control list of", finalName, errno);
+    }
+    mode_t permissions = like.st_mode & 07777;
+    // A set-ID bit on a file now owned by someone else would grant that someone's rights.
+    if (!ownerKept || !groupKept)
+        permissions &= ~mode_t(S_ISUID | S_ISGID);
+    if (fchmod(fd, permissions) != 0)
+        return fail("cannot set the permissions of", finalName, errno);
+    if (!ownerKept || !groupKept) {
+        struct stat now;
+        fstat(fd, &now);
+        addNote(string(quoted(finalName), " could not keep its owner (user ", rudd::decimal(like.st_uid),
+                          ", group ", rudd::decimal(like.st_gid), "): it now belongs to user ",
+                          rudd::decimal(now.st_uid), ", group ", rudd::decimal(now.st_gid),
+                          like.st_mode & (S_ISUID | S_ISGID) ? ", without its set-ID bits" : ""));
+    }
     return true;
 }
 
@@ -222,99 +274,127 @@ bool Replacement::replace() {
     if (!nameTemporary())
         return false;
     HeldSignals held;
-    string name = rudd::file_name(finalName);
-    if (renameFile(folder, temporary, name, 0) != 0) {
+    committed = 1;
+    if (renameFile(folder, temporary, place.name, 0) != 0) {
         int error = errno;
+        committed = 0;
         forget();
         return fail("cannot write", finalName, error);
     }
     placed = true;
     pendingSet = 0;
-    // The rename is done; the folder on disk makes it survive a power loss. Should that fail, the file
-    // is in place all the same.
-    fsync(folder);
+    flushFolder(string(quoted(finalName), " holds the new file"));
     return true;
+}
+
+// The names have changed once the renames are made; the folder on disk makes them survive a power
+// loss. Should that fail, the run has still done what was asked, and says what a power loss may undo.
+void Replacement::flushFolder(const string &state) {
+    if (fsync(folder) == 0)
+        return;
+    addNote(string(state, ", but its folder could not be put on disk (", std::strerror(errno),
+                "): a power loss may bring back the earlier names"));
+}
+
+void Replacement::addNote(const string &text) {
+    keptNote = keptNote.empty() ? text : string(keptNote, "\n", text);
 }
 
 bool Replacement::exchange(const string &backup, const struct stat &checked) {
     if (!nameTemporary())
         return false;
     HeldSignals held;
-    string name = rudd::file_name(finalName), backupName = rudd::file_name(backup);
+    string backupName = splitPath(backup).name;
     // The file checked and the file swapped out must be one: another program may have put a new file
-    // under the name since.
+    // under the name since. The name asked is the very name renamed below.
     struct stat now;
-    if (stat(finalName, &now) != 0 || now.st_dev != checked.st_dev || now.st_ino != checked.st_ino) {
+    if (fstatat(folder, place.name, &now, 0) != 0 || now.st_dev != checked.st_dev || now.st_ino != checked.st_ino) {
         forget();
-        why = string("'", finalName, "' was replaced by another program meanwhile");
+        why = string(quoted(finalName), " was replaced by another program meanwhile");
         return false;
     }
-    if (renameFile(folder, temporary, name, RENAME_EXCHANGE) == 0) {
+    committed = 1;
+    if (renameFile(folder, temporary, place.name, RENAME_EXCHANGE) == 0) {
         // The target now holds the new file and the temporary name the old one.
         if (renameFile(folder, temporary, backupName, 0) != 0) {
             int error = errno;
-            if (renameFile(folder, temporary, name, RENAME_EXCHANGE) == 0) {
+            if (renameFile(folder, temporary, place.name, RENAME_EXCHANGE) == 0) {
                 forget();
             } else {
-                keptName = beside(finalName, temporary);
+                keptName = besidePath(finalName, temporary);
                 placed = true; // the temporary name now holds the original: never removed
             }
             pendingSet = 0;
+            committed = 0;
             return fail("cannot rename the original to", backup, error);
         }
     } else if (!unsupported(errno)) {
         int error = errno;
+        committed = 0;
         forget();
         return fail("cannot replace", finalName, error);
-    } else if (!exchangeByRenames(name, backupName, backup)) {
+    } else if (!exchangeByRenames(backupName, backup)) {
         return false;
     }
     placed = true;
     pendingSet = 0;
-    fsync(folder);
+    flushFolder(string(quoted(finalName), " holds the new file and ", quoted(backup), " the original"));
     return true;
 }
 
 // No exchange here: the original is parked under a second free name while the new file takes its
-// place, so the target is missing between those two renames.
-bool Replacement::exchangeByRenames(const string &name, const string &backupName, const string &backup) {
+// place, so the target is missing between those two renames. The folder is flushed after each step,
+// so that a power loss cannot bring back an order of names that never was.
+bool Replacement::exchangeByRenames(const string &backupName, const string &backup) {
     string parked;
     bool moved = false;
     int error = 0;
     for (uint32_t n = 1; n < 1000 && !moved; n++) {
         parked = candidate(stem, suffix, n);
-        moved = renameFile(folder, name, parked, RENAME_NOREPLACE) == 0;
+        moved = renameFile(folder, place.name, parked, RENAME_NOREPLACE) == 0;
         error = errno;
         if (!moved && unsupported(error)) {
             // Without a rename that refuses to replace, a name seen free is taken at once.
             struct stat status;
             moved = fstatat(folder, parked, &status, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT &&
-                    renameFile(folder, name, parked, 0) == 0;
+                    renameFile(folder, place.name, parked, 0) == 0;
             error = errno;
         } else if (!moved && error != EEXIST) {
             break;
         }
     }
+    if (moved && fsync(folder) != 0) {
+        error = errno;
+        moved = false;
+        if (renameFile(folder, parked, place.name, 0) != 0) {
+            keptName = besidePath(finalName, parked);
+            placed = true;
+        }
+    }
     if (!moved) {
+        committed = 0;
         forget();
         return fail("cannot rename", finalName, error);
     }
-    if (renameFile(folder, temporary, name, 0) != 0) {
+    if (renameFile(folder, temporary, place.name, 0) != 0) {
         error = errno;
-        if (renameFile(folder, parked, name, 0) == 0)
+        if (renameFile(folder, parked, place.name, 0) == 0)
             forget();
         else
-            keptName = beside(finalName, parked);
+            keptName = besidePath(finalName, parked);
         pendingSet = 0;
+        committed = 0;
         return fail("cannot replace", finalName, error);
     }
     placed = true;
     pendingSet = 0;
+    // A failed flush here is told once the backup is in place, by the flush after it.
+    fsync(folder);
     if (renameFile(folder, parked, backupName, 0) != 0) {
         error = errno;
         // One rename puts the original back over the new file, so the target is never empty.
-        if (renameFile(folder, parked, name, 0) != 0)
-            keptName = beside(finalName, parked);
+        if (renameFile(folder, parked, place.name, 0) != 0)
+            keptName = besidePath(finalName, parked);
         return fail("cannot rename the original to", backup, error);
     }
     return true;

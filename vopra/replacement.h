@@ -1,6 +1,7 @@
 #pragma once
 
 #include "rudd/string.h"
+#include "vopra/path.h"
 
 #include <sys/stat.h>
 
@@ -36,9 +37,19 @@ public:
     const rudd::string &name() const { return finalName; }
     // Gives the file its size, truly allocated, so that writes through a map cannot meet a full disk.
     bool resize(uint32_t size);
-    // Gives the file the permission bits and, where the user may set them, the owner and group of like
-    // (when given), then puts data and bits on disk.
-    bool finish(mode_t permissions, const struct stat *like = nullptr);
+    // The new file is to keep what the file it replaces carries, as `cp -p` keeps it: the owner and
+    // group where the user may set them, the permission bits (set-ID bits only with the owner and group),
+    // and, read from descriptor (-1: none), the extended attributes and the access control list.
+    void keepAttributesOf(const struct stat &status, int descriptor);
+    // The same for the file now under the final name, if it is a regular file; one that cannot be read
+    // still hands on its owner and bits.
+    void keepAttributesOfReplaced();
+    // Gives the file those attributes, or those of a new file (0666 less the umask), then puts data and
+    // attributes on disk.
+    bool finish();
+    // What the user should know of a file put in place: that it could not keep its owner, or that its
+    // folder could not be put on disk; a line each, empty when all went as it should.
+    const rudd::string &note() const { return keptNote; }
 
     // Puts the finished file under the final name, replacing what was there.
     bool replace();
@@ -52,13 +63,21 @@ public:
     const rudd::string &kept() const { return keptName; }
 
 private:
-    bool fail(const char *what, const rudd::string &concerning, int error);
+    bool fail(const char *what, const rudd::string &concerning, int error, const rudd::string &state = rudd::string());
+    bool takeAttributes();
+    void flushFolder(const rudd::string &state);
+    void addNote(const rudd::string &text);
     template <typename Make> bool takeFreeName(Make make);
     bool nameTemporary();
-    bool exchangeByRenames(const rudd::string &name, const rudd::string &backupName, const rudd::string &backup);
+    bool exchangeByRenames(const rudd::string &backupName, const rudd::string &backup);
     void forget();
 
-    rudd::string finalName, stem, suffix, temporary, why, keptName;
+    rudd::string finalName, stem, suffix, temporary, why, keptName, keptNote;
+    PathParts place; // the final name's folder, and its name there
+    struct stat like {};
+    int likeDescriptor = -1;
+    bool ownsLike = false;
+    bool keeping = false;
     int fd = -1;
     int folder = -1;
     bool named = false; // the file has a name of its own, temporary (until placed)

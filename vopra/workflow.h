@@ -14,10 +14,11 @@ struct Outcome {
         Information, // the operation succeeded
     };
     Kind kind;
-    rudd::string message; // the window's text
+    rudd::string message; // the window's text; for the tool's own forms, its line (empty on success)
     // Why a run failed, in the user's terms: the file concerned, the recorded sizes and CRC-32s
     // against the file's, the system's error text, and where an original is kept when a failure
-    // could not be undone. Empty on success and where the message says it all.
+    // could not be undone. On success, what the user should know of the result: that the patch was
+    // undone, or that the file could not keep its owner. Empty where the message says it all.
     rudd::string cause;
 };
 
@@ -38,5 +39,13 @@ Outcome applyPatch(const rudd::string &patchPath, const rudd::string &targetPath
 
 // Writes the patch from sourcePath to targetPath under the source's name with the extension ".qpt".
 Outcome createPatch(const rudd::string &sourcePath, const rudd::string &targetPath, const Progress &progress);
+
+// The command-line tool's own forms, with its own texts: the other side of the patch for inputPath
+// written to outputPath (inputPath untouched), and the patch written under a name of the caller's.
+// An existing output is replaced only on success, and keeps what it carried.
+Outcome applyPatchTo(const rudd::string &patchPath, const rudd::string &inputPath, const rudd::string &outputPath,
+                     const Progress &progress);
+Outcome createPatchAs(const rudd::string &sourcePath, const rudd::string &targetPath,
+                      const rudd::string &patchPath, const Progress &progress);
 
 } // namespace vopra

@@ -49,14 +49,22 @@ public:
         std::string message = said.size() > 6 ? said.substr(5, said.size() - 6) : said;
         EXPECT_TRUE(WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 1) << WEXITSTATUS(status);
         bool failed = WEXITSTATUS(status) != 0;
-        size_t colon = message.find(": ");
-        std::string cause = failed && colon != std::string::npos ? message.substr(colon + 2) : "";
+        // A success's notes follow its text, a line each.
+        size_t noted = message.find("\nqpt: ");
+        std::string cause = !failed && noted != std::string::npos ? message.substr(noted + 6) : "";
         if (!cause.empty())
+            message.resize(noted);
+        for (size_t at; (at = cause.find("\nqpt: ")) != std::string::npos;)
+            cause.erase(at + 1, 5);
+        size_t colon = message.find(": ");
+        if (failed && colon != std::string::npos) {
+            cause = message.substr(colon + 2);
             message.resize(colon);
+        }
         bool hidesCause = message == "Patching failed" || message == "Cannot open target file for writing" ||
                           message.find("does not exist") != std::string::npos;
         EXPECT_TRUE(!failed || !hidesCause || !cause.empty()) << said;
-        return Seen{failed ? vopra::Outcome::Kind::Warning : vopra::Outcome::Kind::Information, message};
+        return Seen{failed ? vopra::Outcome::Kind::Warning : vopra::Outcome::Kind::Information, message, cause};
     }
 };
 

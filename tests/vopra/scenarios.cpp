@@ -162,6 +162,11 @@ void expectOutcome(const Seen &seen, Kind kind, const std::string &message) {
     EXPECT_EQ(kind == Kind::Warning ? "warning" : "information",
               seen.kind == Kind::Warning ? "warning" : "information");
 }
+void expectCause(const Driver &driver, const Seen &seen, const std::string &cause) {
+    if (driver.showsCauses()) {
+        EXPECT_EQ(cause, seen.cause);
+    }
+}
 void expectWarning(const Seen &seen, const std::string &message) {
     expectOutcome(seen, Kind::Warning, message);
 }
@@ -341,6 +346,10 @@ void applyReadOnlyTarget(Driver &driver) {
         seen = driver.run(Operation::Apply, folder / "game.qpt", folder / "game.sfc");
     }
     expectOutcome(seen, Kind::Information, "Patching was successful!\nBackup file name: game.bak");
+    // Root's file cannot stay root's when another user replaces it, and the run says so.
+    struct stat now;
+    ASSERT_EQ(0, stat((folder / "game.sfc").c_str(), &now));
+    expectCause(driver, seen, "'" + (folder / "game.sfc") + "' could not keep its owner (user 0, group 0): it now belongs to user 65534, group " + std::to_string(now.st_gid));
     EXPECT_TRUE(folder.read("game.sfc") == newData());
     EXPECT_EQ(0444u, folder.permissions("game.sfc"));
     EXPECT_EQ((std::vector<std::string>{"game.bak", "game.qpt", "game.sfc"}), folder.names());
@@ -351,8 +360,9 @@ void applyBackwardsWithCapitalExtension(Driver &driver) {
     Folder folder;
     folder.write("up.QPT", makePatch(oldData, newData()));
     folder.write("pack.tar.gz", newData(), 0600);
-    expectOutcome(driver.run(Operation::Apply, folder / "up.QPT", folder / "pack.tar.gz"), Kind::Information,
-                  "Patching was successful!\nBackup file name: pack.tar.bak");
+    Seen seen = driver.run(Operation::Apply, folder / "up.QPT", folder / "pack.tar.gz");
+    expectOutcome(seen, Kind::Information, "Patching was successful!\nBackup file name: pack.tar.bak");
+    expectCause(driver, seen, "'" + (folder / "pack.tar.gz") + "' was the patch's target and now holds its source: the patch was undone");
     EXPECT_TRUE(folder.read("pack.tar.gz") == oldData);
     EXPECT_TRUE(folder.read("pack.tar.bak") == newData());
     EXPECT_EQ(0600u, folder.permissions("pack.tar.gz"));

@@ -16,6 +16,7 @@ enum class Operation { Apply, Create };
 struct Seen {
     vopra::Outcome::Kind kind;
     std::string message;
+    std::string cause; // what the front end shows beside the message: why, or what to know of a success
 };
 
 class Driver {
@@ -24,6 +25,8 @@ public:
     virtual Seen run(Operation operation, const std::string &first, const std::string &second) = 0;
     // Create runs go through this front end (the qpt tool's in-place form only applies).
     virtual bool creates() const { return true; }
+    // Whether Seen::cause holds what the front end shows beside its message.
+    virtual bool showsCauses() const { return true; }
     // The rename seam of the workflow reaches the operation (same process).
     virtual bool sharesProcess() const { return true; }
 };

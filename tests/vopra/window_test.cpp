@@ -127,6 +127,7 @@ Box pressOk(Application &window) {
 
 class WindowDriver : public Driver {
 public:
+    bool showsCauses() const override { return false; }
     Seen run(Operation operation, const std::string &first, const std::string &second) override {
         Application *window = openWindow();
         support::click(widget(operation == Operation::Apply ? window->applyMode : window->createMode));
@@ -140,7 +141,7 @@ public:
             ADD_FAILURE() << "a message box of type " << box.type;
         return Seen{box.type == GTK_MESSAGE_INFO ? vopra::Outcome::Kind::Information
                                                  : vopra::Outcome::Kind::Warning,
-                    box.text};
+                    box.text, ""};
     }
 };
 

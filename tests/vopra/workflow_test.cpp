@@ -22,7 +22,7 @@ public:
         vopra::Outcome outcome = operation == Operation::Apply
                                      ? vopra::applyPatch(first.c_str(), second.c_str(), progress)
                                      : vopra::createPatch(first.c_str(), second.c_str(), progress);
-        return Seen{outcome.kind, outcome.message.text()};
+        return Seen{outcome.kind, outcome.message.text(), outcome.cause.text()};
     }
 };
 

@@ -8,7 +8,7 @@
 #include "rudd/string.h"
 #include "vopra/files.h"
 #include "vopra/patchfile.h"
-#include "vopra/replacement.h"
+#include "vopra/quoting.h"
 #include "vopra/workflow.h"
 
 #include <cerrno>
@@ -112,161 +112,53 @@ private:
     unsigned last = ~0u;
 };
 
-// Maps an input file, or says in the user's terms why it cannot.
-bool map_input(filemap &map, const char *name) {
-    string why;
-    if (vopra::openInput(map, name, why))
-        return true;
-    say("%s", why.text());
-    return false;
-}
-
-// An existing output is replaced only when it is a regular file and not one of the inputs.
-bool check_output(const char *output, const char *role, const char *first, const char *second) {
-    // A symbolic link is replaced by the new file, unless it leads to something other than a regular
-    // file (a folder, a device): that is refused like the thing itself.
-    struct stat info, target;
-    if (lstat(output, &info) == 0 && !S_ISREG(info.st_mode) &&
-        (!S_ISLNK(info.st_mode) || (stat(output, &target) == 0 && !S_ISREG(target.st_mode)))) {
-        say("'%s' exists and is not a regular file; it is not replaced", output);
-        return false;
-    }
-    for (const char *input : {first, second}) {
-        if (vopra::sameFile(output, input)) {
-            say("'%s' is the same file as '%s'; choose another %s", output, input, role);
-            return false;
-        }
-    }
-    // A write protection the user set holds, as when the file was opened for writing.
-    if (vopra::writeProtected(output)) {
-        say("'%s' is write-protected; it is not replaced", output);
-        return false;
-    }
-    return true;
-}
-
-// Reads the patch's record; false with a message when it is no patch or a damaged one.
-bool read_patch(const filemap &patch, const char *name, qpt::summary &recorded) {
-    string why;
-    if (vopra::readPatch(patch, name, recorded, why))
-        return true;
-    say("%s", why.text());
-    return false;
-}
-
-// Says why the input is neither side of the patch.
-int neither(const char *input_name, const char *patch_name, const string &reason) {
-    say("'%s' is neither source nor target of '%s': %s", input_name, patch_name, reason.text());
-    return status_failure;
+// Prints what a run came to, in the manner of the common tools: nothing more on a plain success; the
+// window's own text for the in-place form; why, after the text, for a failure; and what the user
+// should know of a success, a line each.
+int report(const vopra::Outcome &outcome) {
+    bool succeeded = outcome.kind == vopra::Outcome::Kind::Information;
+    if (!succeeded && !outcome.cause.empty())
+        say("%s: %s", outcome.message.text(), outcome.cause.text());
+    else if (!outcome.message.empty())
+        say("%s", outcome.message.text());
+    if (succeeded && !outcome.cause.empty())
+        say("%s", outcome.cause.text());
+    return succeeded ? 0 : status_failure;
 }
 
 int create_patch(int count, char **operands) {
     if (count < 2 || count > 3)
         return usage("qpt create SOURCE TARGET [PATCH]");
-    const char *source_name = operands[0], *target_name = operands[1];
-    string patch_name =
-        count == 3 ? string(operands[2]) : string(rudd::remove_extension(source_name), ".qpt");
-    filemap source, target;
-    if (!map_input(source, source_name) || !map_input(target, target_name))
-        return status_failure;
-    if (!check_output(patch_name, "PATCH", source_name, target_name))
-        return status_failure;
-
-    vopra::Replacement written(patch_name, patch_name, ".tmp");
-    if (!written.create()) {
-        say("%s", written.cause().text());
-        return status_failure;
-    }
+    string patch_name = count == 3 ? string(operands[2]) : string(rudd::remove_extension(operands[0]), ".qpt");
     progress_bar bar("creating");
-    string why;
-    vopra::Written outcome = vopra::writePatchFile(source, target, written, bar.reporter(), why);
+    vopra::Outcome outcome = vopra::createPatchAs(operands[0], operands[1], patch_name, bar.reporter());
     bar.finish();
-    if (outcome == vopra::Written::changed) {
-        say("'%s' or '%s' changed while it was read; '%s' not written", source_name, target_name,
-            patch_name.text());
-        return status_failure;
-    }
-    if (outcome != vopra::Written::done || !written.replace()) {
-        say("%s", outcome == vopra::Written::done ? written.cause().text() : why.text());
-        return status_failure;
-    }
-    return 0;
-}
-
-// In place, through vopra's own workflow: the same checks, names, file handling and messages.
-int apply_in_place(const char *patch_name, const char *file_name) {
-    progress_bar bar("applying");
-    vopra::Outcome outcome = vopra::applyPatch(patch_name, file_name, bar.reporter());
-    bar.finish();
-    if (outcome.cause.empty())
-        say("%s", outcome.message.text());
-    else
-        say("%s: %s", outcome.message.text(), outcome.cause.text());
-    return outcome.kind == vopra::Outcome::Kind::Information ? 0 : status_failure;
+    return report(outcome);
 }
 
 int apply_patch(int count, char **operands) {
-    if (count == 2)
-        return apply_in_place(operands[0], operands[1]);
-    if (count != 3)
+    if (count != 2 && count != 3)
         return usage("qpt apply PATCH INPUT OUTPUT | qpt apply PATCH FILE");
-    const char *patch_name = operands[0], *input_name = operands[1], *output_name = operands[2];
-    filemap patch, input;
-    qpt::summary recorded;
-    if (!map_input(patch, patch_name) || !read_patch(patch, patch_name, recorded) ||
-        !map_input(input, input_name))
-        return status_failure;
-    string reason;
-    if (input.size() != recorded.source_size && input.size() != recorded.target_size) {
-        vopra::matchFile(recorded, input.data(), input.size(), reason);
-        return neither(input_name, patch_name, reason);
-    }
-    if (!check_output(output_name, "OUTPUT", input_name, patch_name))
-        return status_failure;
-
-    vopra::Replacement written(output_name, output_name, ".tmp");
-    if (!written.create()) {
-        say("%s", written.cause().text());
-        return status_failure;
-    }
     progress_bar bar("applying");
-    vopra::Written outcome = vopra::writeOtherSide(patch, input, written, vopra::defaultPermissions(), nullptr,
-                                                   bar.reporter(), reason);
+    // In place, through vopra's own workflow: the same checks, names, file handling and messages.
+    vopra::Outcome outcome = count == 2 ? vopra::applyPatch(operands[0], operands[1], bar.reporter())
+                                        : vopra::applyPatchTo(operands[0], operands[1], operands[2], bar.reporter());
     bar.finish();
-    switch (outcome) {
-    case vopra::Written::done:
-        break;
-    case vopra::Written::changed:
-        say("'%s' or '%s' changed while it was read; '%s' not written", patch_name, input_name, output_name);
-        return status_failure;
-    case vopra::Written::mismatched:
-        vopra::matchFile(recorded, input.data(), input.size(), reason);
-        return neither(input_name, patch_name, reason);
-    case vopra::Written::damaged:
-        say("'%s' does not turn '%s' into the file it records (the patch is damaged); '%s' not written",
-            patch_name, input_name, output_name);
-        return status_failure;
-    case vopra::Written::failed:
-        say("%s", reason.text());
-        return status_failure;
-    }
-    if (!written.replace()) {
-        say("%s", written.cause().text());
-        return status_failure;
-    }
-    return 0;
+    return report(outcome);
 }
 
 int describe_patch(int count, char **operands) {
     if (count < 1 || count > 2)
         return usage("qpt info PATCH [FILE]");
     const char *patch_name = operands[0];
-    filemap patch;
+    filemap patch, input;
     qpt::summary recorded;
-    filemap input;
-    if (!map_input(patch, patch_name) || !read_patch(patch, patch_name, recorded) ||
-        (count == 2 && !map_input(input, operands[1])))
+    string why;
+    if (!vopra::openInput(patch, patch_name, why) || !vopra::readPatchGuarded(patch, patch_name, recorded, why) ||
+        (count == 2 && !vopra::openInput(input, operands[1], why))) {
+        say("%s", why.text());
         return status_failure;
+    }
     std::printf("%s: QPT patch of %u bytes, checksum correct\n"
                 "source: %u bytes, CRC-32 %08x\n"
                 "target: %u bytes, CRC-32 %08x\n"
@@ -278,22 +170,19 @@ int describe_patch(int count, char **operands) {
     if (count == 1)
         return 0;
     const char *file_name = operands[1];
-    string reason;
-    switch (vopra::matchFile(recorded, input.data(), input.size(), reason)) {
-    case vopra::Side::source:
-        std::printf("%s: the patch's source\n", file_name);
-        return 0;
-    case vopra::Side::target:
-        std::printf("%s: the patch's target\n", file_name);
-        return 0;
-    case vopra::Side::both:
-        std::printf("%s: the patch's source and target (the patch changes nothing)\n", file_name);
-        return 0;
-    case vopra::Side::neither:
-        break;
+    vopra::Side side = vopra::Side::neither;
+    if (!vopra::matchInput(patch, patch_name, input, file_name, recorded, side, why)) {
+        // What could not be written is the first failure; the verdict on the file is not repeated.
+        if (std::fflush(stdout) != 0 || std::ferror(stdout))
+            return status_failure;
+        say("%s", why.text());
+        return status_failure;
     }
-    std::fflush(stdout);
-    return neither(file_name, patch_name, reason);
+    const char *what = side == vopra::Side::both     ? "the patch's source and target (the patch changes nothing)"
+                       : side == vopra::Side::source ? "the patch's source"
+                                                     : "the patch's target";
+    std::printf("%s: %s\n", file_name, what);
+    return 0;
 }
 
 // What is printed on stdout is the result of info, --help and --version: when it cannot all be
@@ -336,6 +225,7 @@ int run(int argc, char **argv) {
         return status_usage;
     }
     watch_interruptions();
+    vopra::setNameStyle(vopra::NameStyle::escaped);
     const char *command = operands[0];
     if (std::strcmp(command, "create") == 0)
         return create_patch(count - 1, operands + 1);
