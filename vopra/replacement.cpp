@@ -186,7 +186,7 @@ bool Replacement::resize(uint32_t size) {
         }
     }
     if (error != 0) {
-        ftruncate(fd, 0);
+        (void)!ftruncate(fd, 0); // best effort: the error that stopped the write is the one to report
         return fail("cannot write", finalName, error);
     }
     return true;
@@ -195,7 +195,7 @@ bool Replacement::resize(uint32_t size) {
 bool Replacement::finish(mode_t permissions, const struct stat *like) {
     // Owner first: changing it clears set-id bits, which the bits then restore.
     if (like && fchown(fd, like->st_uid, like->st_gid) != 0)
-        fchown(fd, uid_t(-1), like->st_gid);
+        (void)!fchown(fd, uid_t(-1), like->st_gid); // best effort: the group alone where the owner is refused
     if (fchmod(fd, permissions) != 0)
         return fail("cannot set the permissions of", finalName, errno);
     if (fsync(fd) != 0)
