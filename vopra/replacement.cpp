@@ -191,7 +191,7 @@ bool Replacement::resize(uint32_t size) {
         }
     }
     if (error != 0) {
-        ftruncate(fd, 0);
+        (void)!ftruncate(fd, 0); // best effort: the error that stopped the write is the one to report
         return fail("cannot write", finalName, error);
     }
     return true;
