@@ -410,6 +410,9 @@ qpt::result qpt::inspect(const uint8_t *patchData, uint32_t patchSize, summary &
         }
         return structural(flaw::sizes);
     }
+    // Sizes that end inside the trailer leave it no room: the checksums would be read from the wrong place.
+    if (offset > patchSize - trailer_size)
+        return structural(flaw::sizes);
     // The same walk as apply's, without the files: what apply refuses as malformed, this refuses too.
     uint64_t limit = larger(recorded_source, recorded_target) + uint64_t(1), position = 0;
     uint32_t hunks = 0;

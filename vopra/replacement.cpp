@@ -315,7 +315,9 @@ bool Replacement::exchange(const string &backup, const struct stat &checked) {
     }
     committed = 1;
     if (renameFile(folder, temporary, place.name, RENAME_EXCHANGE) == 0) {
-        // The target now holds the new file and the temporary name the old one.
+        // The target now holds the new file and the temporary name the old one; on disk too before the
+        // next rename, which a power loss must not bring about without this one.
+        fsync(folder);
         if (renameFile(folder, temporary, backupName, 0) != 0) {
             int error = errno;
             if (renameFile(folder, temporary, place.name, RENAME_EXCHANGE) == 0) {

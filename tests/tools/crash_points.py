@@ -122,6 +122,36 @@ def injection_points(trace_file, folder_names):
     return points
 
 
+def flush_order(trace_file):
+    """What a clean run's trace breaks of the order of flushes: the new file's data and attributes on
+    disk before any rename, and the folder flushed after each rename, before the next one or the end."""
+    folders, found, dirty, unflushed = set(), [], False, None
+    with open(trace_file) as f:
+        for line in f:
+            match = re.match(r"\d+\s+(\w+)\((\w*)", line)
+            if not match:
+                continue
+            call, first = match.groups()
+            if call in ("open", "openat") and "O_DIRECTORY" in line and re.search(r"= (\d+)$", line.strip()):
+                folders.add(re.search(r"= (\d+)$", line.strip()).group(1))
+            elif call in ("pwrite64", "write", "msync", "fchmod", "fchown", "ftruncate", "fallocate"):
+                dirty = dirty or call != "write" or first not in ("1", "2")
+            elif call in ("fsync", "fdatasync"):
+                if first in folders:
+                    unflushed = None
+                else:
+                    dirty = False
+            elif call in ("rename", "renameat", "renameat2") and "= 0" in line:
+                if dirty:
+                    found.append("renamed before the file was on disk: " + line.strip())
+                if unflushed:
+                    found.append("renamed again before the folder was flushed: " + unflushed)
+                unflushed = line.strip()
+    if unflushed:
+        found.append("the folder was not flushed after " + unflushed)
+    return found
+
+
 def violations(before, after, success, status, trusted, backup, temporaries, fallback):
     """What the folder after a run breaks of the promises, as a list of texts."""
     found = []
@@ -173,6 +203,9 @@ def main():
             if status != 0:
                 sys.exit("%s: the clean run failed: %s" % (name, err))
             success = state(clean)
+            failures_in_order = flush_order(trace)
+            if failures_in_order:
+                sys.exit("%s: %s" % (name, "; ".join(failures_in_order)))
             for call, n in injection_points(trace, list(files) + trusted):
                 kinds = ["signal=SIGKILL", "error=EIO"] + (["error=ENOSPC"] if call in SPACE_CALLS else [])
                 for kind in kinds:

@@ -96,6 +96,31 @@ def plant_link(folder):
     os.symlink("victim", os.path.join(folder, "game.tmp"))
 
 
+def carry(mode, owner=None):
+    """Gives game.bin what a cp -p must keep: an ACL entry, a user attribute, set-ID bits, an owner."""
+    def prepare(folder):
+        name = os.path.join(folder, "game.bin")
+        if owner is not None:
+            os.chown(name, owner, owner)
+        subprocess.run(["setfacl", "-m", "u:%d:rw" % NOBODY, name], check=True)
+        os.setxattr(name, "user.origin", b"disk")
+        os.chmod(name, mode)  # after the ACL, whose mask is the group's bits
+    return prepare
+
+
+def kept(**changed):
+    """What game.bin (new) carries against game.bak (the original): the same, but for what changed names."""
+    def verify(folder):
+        new, old = os.path.join(folder, "game.bin"), os.path.join(folder, "game.bak")
+        acl = [subprocess.run(["getfacl", "-cp", n], capture_output=True, text=True).stdout for n in (new, old)]
+        seen = [(os.stat(n).st_mode, os.stat(n).st_uid, os.stat(n).st_gid, os.getxattr(n, "user.origin") if "user.origin" in os.listxattr(n) else None)
+                for n in (new, old)]
+        want = tuple(changed.get(k, v) for k, v in zip(("mode", "uid", "gid", "origin"), seen[1]))
+        return [] if seen[0] == want and acl[0] == acl[1] else ["kept %r %r, expected %r %r" % (
+            seen[0], acl[0], want, acl[1])]
+    return verify
+
+
 # name, files, arguments, run options, expected status, stderr and files ("stat": one attribute of one)
 ROWS = [
     ("a second run while the first holds the file", GAME, ["apply", "game.qpt", "game.bin"], {"lock": True}, 1,
@@ -111,6 +136,30 @@ ROWS = [
      {"inject": ["renameat:signal=SIGHUP:when=2"], "preload": True}, 0, DONE_LINE, DONE),
     ("SIGINT while written under plain renames", GAME, ["apply", "game.qpt", "game.bin"],
      {"inject": ["msync:signal=SIGINT"], "preload": True}, -signal.SIGINT, "", GAME),
+    # A name is split at its last '/' alone: the decoys beside a backslash name are never touched.
+    ("a backslash in the target's name", {"a\\b.bin": OLD, "b.bin": b"decoy", "b.bak": b"older", "game.qpt": PATCH},
+     ["apply", "game.qpt", "a\\b.bin"], {}, 0, "qpt: Patching was successful!\nBackup file name: b.bak\n",
+     {"a\\b.bin": NEW, "a\\b.bak": OLD, "b.bin": b"decoy", "b.bak": b"older", "game.qpt": PATCH}),
+    ("a backslash in the source's name", {"x\\a.sfc": OLD, "new.bin": NEW, "a.qpt": b"unrelated"},
+     ["create", "x\\a.sfc", "new.bin"], {}, 0, "",
+     {"x\\a.sfc": OLD, "new.bin": NEW, "a.qpt": b"unrelated", "x\\a.qpt": PATCH}),
+    ("a backslash in OUTPUT's name", {"a.sfc": OLD, "game.qpt": PATCH}, ["apply", "game.qpt", "a.sfc", "z\\a.sfc"],
+     {}, 0, "", {"a.sfc": OLD, "game.qpt": PATCH, "z\\a.sfc": NEW}),
+    ("a name with a newline", GAME, ["apply", "game.qpt", "a\nqpt: Patching was successful!.sfc"], {}, 1,
+     "qpt: Target file does not exist: cannot open 'a'$'\\n''qpt: Patching was successful!.sfc': "
+     "No such file or directory\n", GAME),
+    ("the patch truncated while info reads it", GAME, ["info", "game.qpt"],
+     {"stop_at": "madvise", "meanwhile": truncate_patch}, 1, "qpt: 'game.qpt' changed while it was read\n",
+     {"game.bin": OLD, "game.qpt": b""}),
+    ("the patch truncated while applied to OUTPUT", GAME, ["apply", "game.qpt", "game.bin", "out.bin"],
+     {"stop_at": "madvise", "meanwhile": truncate_patch}, 1, "qpt: 'game.qpt' changed while it was read\n",
+     {"game.bin": OLD, "game.qpt": b""}),
+    ("ACL, attribute, set-ID bits and a foreign owner kept", GAME, ["apply", "game.qpt", "game.bin"],
+     {"prepare": carry(0o6754, owner=NOBODY)}, 0, DONE_LINE, dict(DONE, verify=kept())),
+    ("another user's file patched by an ordinary user", GAME, ["apply", "game.qpt", "game.bin"],
+     {"user": NOBODY, "owner": 0, "prepare": carry(0o6666)}, 0, DONE_LINE +
+     "qpt: 'game.bin' could not keep its owner (user 0, group 0): it now belongs to user 65534, group 65534, "
+     "without its set-ID bits\n", dict(DONE, verify=kept(mode=0o100666, uid=NOBODY, gid=NOBODY))),
     ("SIGTERM while a patch is written", {"old.bin": OLD, "new.bin": NEW}, ["create", "old.bin", "new.bin"],
      {"inject": ["write:signal=SIGTERM:when=1"]}, -signal.SIGTERM, "", {"old.bin": OLD, "new.bin": NEW}),
     ("the backup rename and its undo fail", GAME, ["apply", "game.qpt", "game.bin"],
@@ -158,7 +207,11 @@ def check(row, base):
         if os.geteuid() != 0:
             return ["skipped: needs root to act as another user"]
         os.chmod(base, 0o755)
-        own(folder, user if user is not None else options["owner"])
+        own(folder, options["owner"] if options.get("owner") is not None else user)
+        if user is not None:
+            os.chmod(folder, 0o777)
+    if options.get("prepare"):
+        options["prepare"](folder)
     if options.get("lock"):
         got = hold_lock(folder, lambda: run(folder, arguments))
     else:
@@ -170,6 +223,9 @@ def check(row, base):
         problems.append("ran as %r, expected %r" % (got, (status, err)))
     expected = dict(expected)
     attribute = expected.pop("stat", None)
+    verify = expected.pop("verify", None)
+    if verify:
+        problems += verify(folder)
     if state(folder) != expected:
         problems.append("files %s, expected %s" % (
             {k: len(v) if isinstance(v, bytes) else v for k, v in state(folder).items()},

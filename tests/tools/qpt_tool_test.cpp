@@ -294,9 +294,12 @@ TEST_F(Tool, file_size_limit_fails_cleanly) {
     EXPECT_EQ(fresh.err, "qpt: cannot write 'new.out': File too large\n");
     EXPECT_EQ(listing(), before);
     EXPECT_EQ(text(path("keep.qpt")), "k");
-    run_result info = run({"info", "full.qpt"}, "/dev/full");
-    EXPECT_EQ(info.status, 1);
-    EXPECT_EQ(info.err, "qpt: write error: No space left on device\n");
+    // One line per failed run, also where the file given is neither side.
+    for (const char *file : {"a.bin", "keep.out"}) {
+        run_result info = run({"info", "full.qpt", file}, "/dev/full");
+        EXPECT_EQ(info.status, 1);
+        EXPECT_EQ(info.err, "qpt: write error: No space left on device\n") << file;
+    }
     EXPECT_EQ(text(path("keep.out")), "k");
 }
 
@@ -316,6 +319,12 @@ TEST_F(Tool, refuses_inputs_and_outputs_it_cannot_use) {
     for (int i = 0; i < 4; i++)
         structural.push_back(uint8_t(check >> (8 * i)));
     write("structural.qpt", structural);
+    // Sizes of five bytes each that end inside the trailer, under a checksum made right.
+    bytes sizes = {'Q', 'P', 'T', '1', 0x7F, 0x7E, 0x7E, 0x7E, 0x8E, 0x7F, 0x7E, 0x7E, 0x7E, 0x8E};
+    check = rudd::qpt::crc32(sizes.data(), uint32_t(sizes.size()));
+    for (int i = 0; i < 4; i++)
+        sizes.push_back(uint8_t(check >> (8 * i)));
+    write("sizes.qpt", sizes);
     write("one.bin", {'1'});
     names before = listing();
     const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -341,6 +350,7 @@ TEST_F(Tool, refuses_inputs_and_outputs_it_cannot_use) {
         {{"apply", "p.qpt", "old.bin", "no/such/out"},
          "qpt: cannot write 'no/such/out': No such file or directory\n"},
         {{"info", "structural.qpt"}, "qpt: 'structural.qpt' is a damaged QPT patch: a hunk runs past the recorded size\n"},
+        {{"info", "sizes.qpt"}, "qpt: 'sizes.qpt' is a damaged QPT patch: its recorded sizes run past its end\n"},
         // In place: the window's text, then why.
         {{"apply", "p.qpt", "missing.bin"},
          "qpt: Target file does not exist: cannot open 'missing.bin': No such file or directory\n"},
@@ -377,6 +387,7 @@ TEST_F(Tool, usage_in_the_manner_of_common_tools) {
         {{"frob"}, "qpt: unknown command 'frob' (try 'qpt --help')\n"},
         {{"--frob"}, "qpt: unknown option '--frob' (try 'qpt --help')\n"},
         {{"create", "a"}, "qpt: usage: qpt create SOURCE TARGET [PATCH] (try 'qpt --help')\n"},
+        {{"create", "a", "b", "c", "d"}, "qpt: usage: qpt create SOURCE TARGET [PATCH] (try 'qpt --help')\n"},
         {{"info"}, "qpt: usage: qpt info PATCH [FILE] (try 'qpt --help')\n"},
     };
     for (auto &[arguments, message] : cases) {

@@ -369,6 +369,20 @@ void applyBackwardsWithCapitalExtension(Driver &driver) {
     EXPECT_EQ((std::vector<std::string>{"pack.tar.bak", "pack.tar.gz", "up.QPT"}), folder.names());
 }
 
+void applyBackslashInName(Driver &driver) {
+    // A backslash is part of a name here: the decoys that cutting at it would name stay untouched.
+    GameFolder folder;
+    ASSERT_EQ(0, rename((folder / "game.sfc").c_str(), (folder / "a\\b.sfc").c_str()));
+    folder.write("b.sfc", "decoy");
+    folder.write("b.bak", "older backup");
+    expectOutcome(driver.run(Operation::Apply, folder / "game.qpt", folder / "a\\b.sfc"), Kind::Information,
+                  "Patching was successful!\nBackup file name: b.bak");
+    EXPECT_TRUE(folder.read("a\\b.sfc") == newData());
+    EXPECT_TRUE(folder.read("a\\b.bak") == oldData);
+    EXPECT_EQ("decoy", folder.read("b.sfc"));
+    EXPECT_EQ("older backup", folder.read("b.bak"));
+}
+
 void applyNamesWithoutExtension(Driver &driver) {
     // A dot in the folder's name is no extension of the file.
     Folder folder;
@@ -794,6 +808,7 @@ const std::vector<Scenario> &scenarios() {
         {"applyReadOnlyTarget", Operation::Apply, applyReadOnlyTarget, false},
         {"applyBackwardsWithCapitalExtension", Operation::Apply, applyBackwardsWithCapitalExtension, false},
         {"applyNamesWithoutExtension", Operation::Apply, applyNamesWithoutExtension, false},
+        {"applyBackslashInName", Operation::Apply, applyBackslashInName, false},
         {"applyToEmptyOutput", Operation::Apply, applyToEmptyOutput, false},
         {"applyReplacesEarlierBackup", Operation::Apply, applyReplacesEarlierBackup, false},
         {"applyWrongFile", Operation::Apply, applyWrongFile, false},

@@ -112,6 +112,8 @@ private:
     unsigned last = ~0u;
 };
 
+bool flush_output();
+
 // Prints what a run came to, in the manner of the common tools: nothing more on a plain success; the
 // window's own text for the in-place form; why, after the text, for a failure; and what the user
 // should know of a success, a line each.
@@ -172,8 +174,8 @@ int describe_patch(int count, char **operands) {
     const char *file_name = operands[1];
     vopra::Side side = vopra::Side::neither;
     if (!vopra::matchInput(patch, patch_name, input, file_name, recorded, side, why)) {
-        // What could not be written is the first failure; the verdict on the file is not repeated.
-        if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        // What could not be written is the first failure, and the one told.
+        if (!flush_output())
             return status_failure;
         say("%s", why.text());
         return status_failure;
@@ -186,12 +188,21 @@ int describe_patch(int count, char **operands) {
 }
 
 // What is printed on stdout is the result of info, --help and --version: when it cannot all be
-// written (a full disk, a closed stdout), the run has failed, as with the common tools.
-int finish_output(int status) {
+// written (a full disk, a closed stdout), the run has failed, as with the common tools. The error of
+// the first failed flush is kept: a later flush of the same stream no longer knows it.
+int output_error = 0;
+
+bool flush_output() {
     errno = 0;
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+    if (output_error == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout)))
+        output_error = errno ? errno : EIO;
+    return output_error == 0;
+}
+
+int finish_output(int status) {
+    if (flush_output())
         return status;
-    say("write error: %s", errno ? std::strerror(errno) : "output failed");
+    say("write error: %s", std::strerror(output_error));
     return status_failure;
 }
 
