@@ -1,5 +1,6 @@
 #include "vopra/checks.h"
 #include "vopra/files.h"
+#include "vopra/descriptor.h"
 #include "vopra/patchfile.h"
 #include "vopra/quoting.h"
 #include "vopra/replacement.h"

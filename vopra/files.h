@@ -3,12 +3,9 @@
 #include "rudd/file.h"
 #include "rudd/string.h"
 
-#include <csetjmp>
-#include <csignal>
-
 #include <sys/types.h>
 
-// File-system helpers shared by the apply and create workflows.
+// What the workflows ask of a path before they touch it, with the reason in the user's terms.
 namespace vopra {
 
 // What stat says about a path (following links), taken before any file is touched.
@@ -59,46 +56,5 @@ bool writeProtected(const char *name);
 
 // The bits a new file gets: 0666 less the umask.
 mode_t defaultPermissions();
-
-// A descriptor closed with its owner.
-struct Descriptor {
-    explicit Descriptor(int fd) : fd(fd) {}
-    ~Descriptor();
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int fd;
-};
-
-// The calls through which a replacement names files. Only tests replace them, to make one step fail as
-// on a faulty file system, or as on one without unnamed files (EOPNOTSUPP) or exchanges (EINVAL).
-extern int (*renameFile)(int folder, const char *from, const char *to, unsigned flags);
-extern int (*openUnnamed)(int folder, mode_t permissions);
-
-// Runs pass() so that a bus error on the bytes of one of the maps (its file truncated by another
-// program while mapped) makes it return false instead of ending the program.
-class BusGuard {
-public:
-    template <int N> explicit BusGuard(const rudd::filemap *const (&maps)[N]) : BusGuard(maps, N) {}
-    BusGuard(const rudd::filemap *const *maps, int count);
-    ~BusGuard();
-    template <typename Pass> bool run(Pass pass) {
-        if (sigsetjmp(landing, 1) != 0)
-            return false;
-        armed = true;
-        pass();
-        armed = false;
-        return true;
-    }
-
-    static void caught(int signal, siginfo_t *info, void *context);
-
-private:
-    sigjmp_buf landing;
-    volatile bool armed = false;
-    const rudd::filemap *const *maps;
-    int count;
-    struct sigaction saved;
-    BusGuard *outer;
-};
 
 } // namespace vopra

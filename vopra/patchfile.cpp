@@ -1,5 +1,6 @@
 #include "vopra/patchfile.h"
 #include "vopra/files.h"
+#include "vopra/busguard.h"
 #include "vopra/quoting.h"
 
 #include <cerrno>

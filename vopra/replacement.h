@@ -84,4 +84,9 @@ private:
     bool placed = false;
 };
 
+// The calls through which a replacement names files. Only tests replace them, to make one step fail as
+// on a faulty file system, or as on one without unnamed files (EOPNOTSUPP) or exchanges (EINVAL).
+extern int (*renameFile)(int folder, const char *from, const char *to, unsigned flags);
+extern int (*openUnnamed)(int folder, mode_t permissions);
+
 } // namespace vopra

@@ -3,6 +3,7 @@
 #include "rudd/file.h"
 #include "rudd/qpt.h"
 #include "vopra/files.h"
+#include "vopra/replacement.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "rudd/file.h"
+
+#include <csetjmp>
+#include <csignal>
+
+namespace vopra {
+
+// Runs pass() so that a bus error on the bytes of one of the maps (its file truncated by another
+// program while mapped) makes it return false instead of ending the program.
+//
+// The contract: a bus error leaves pass() by siglongjmp, so between run() and the code that touches
+// the maps there may only be frames without destructors to run (the engine's loops, checksums and
+// number readers: plain values, no owning objects), and pass() must not allocate, lock or open
+// anything it would have to give back. What pass() wrote before the jump stays as written; the caller
+// discards it. Guards nest: an inner guard's maps are its own, and a fault outside every guarded map
+// ends the program as it would have without a guard.
+class BusGuard {
+public:
+    template <int N> explicit BusGuard(const rudd::filemap *const (&maps)[N]) : BusGuard(maps, N) {}
+    BusGuard(const rudd::filemap *const *maps, int count);
+    ~BusGuard();
+    template <typename Pass> bool run(Pass pass) {
+        if (sigsetjmp(landing, 1) != 0)
+            return false;
+        armed = true;
+        pass();
+        armed = false;
+        return true;
+    }
+
+    static void caught(int signal, siginfo_t *info, void *context);
+
+private:
+    sigjmp_buf landing;
+    volatile bool armed = false;
+    const rudd::filemap *const *maps;
+    int count;
+    struct sigaction saved;
+    BusGuard *outer;
+};
+
+} // namespace vopra
