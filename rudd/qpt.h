@@ -53,6 +53,8 @@ public:
     // of it cannot be written or flushed (a full disk); the partial file is left for the caller.
     result create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
                   uint32_t targetSize, const char *patchName, file::mode patchMode = file::mode::write);
+    // The system's error number of the write that made create return patch_unwritable.
+    int patch_failure() const { return patch_file.failure(); }
     // The same into the empty file the caller has open under patchDescriptor (which it keeps).
     result create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
                   uint32_t targetSize, int patchDescriptor);

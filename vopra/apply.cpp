@@ -1,6 +1,7 @@
 #include "vopra/checks.h"
-#include "vopra/files.h"
 #include "vopra/descriptor.h"
+#include "vopra/error.h"
+#include "vopra/files.h"
 #include "vopra/patchfile.h"
 #include "vopra/quoting.h"
 #include "vopra/replacement.h"
@@ -37,65 +38,65 @@ struct Inputs {
 
 // The target is opened once: the file mapped, checked, locked and swapped out is that one file. The
 // lock keeps a second run on the same file from patching it at the same time.
-static bool openInputs(const char *patchPath, const char *targetPath, Inputs &in, string &why) {
+static Error openInputs(const char *patchPath, const char *targetPath, Inputs &in) {
     in.targetFile.fd = open(targetPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (in.targetFile.fd < 0 || fstat(in.targetFile.fd, &in.checked) != 0) {
-        why = failure("cannot open", targetPath, errno);
-        return false;
-    }
-    if (flock(in.targetFile.fd, LOCK_EX | LOCK_NB) != 0) {
-        why = errno == EWOULDBLOCK ? string(quoted(targetPath), " is being patched by another run")
-                                   : failure("cannot lock", targetPath, errno);
-        return false;
-    }
-    if (!in.patch.open(patchPath, filemap::mode::read)) {
-        why = failure("cannot read", patchPath, errno);
-        return false;
-    }
-    if (!in.target.open(in.targetFile.fd, filemap::mode::read)) {
-        why = failure("cannot read", targetPath, errno);
-        return false;
-    }
+    if (in.targetFile.fd < 0 || fstat(in.targetFile.fd, &in.checked) != 0)
+        return Error::fromSystem("cannot open", targetPath, errno);
+    if (flock(in.targetFile.fd, LOCK_EX | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? Error::fault(string(quoted(targetPath), " is being patched by another run"))
+                                    : Error::fromSystem("cannot lock", targetPath, errno);
+    if (!in.patch.open(patchPath, filemap::mode::read))
+        return Error::fromSystem("cannot read", patchPath, errno);
+    if (!in.target.open(in.targetFile.fd, filemap::mode::read))
+        return Error::fromSystem("cannot read", targetPath, errno);
     in.patch.populate();
     in.target.populate();
-    return true;
+    return Error();
 }
 
-// What the file became, where that is not what the user may take for granted: a two-way patch given
-// its own target undoes itself.
-static string undoneNote(const Inputs &in, const char *targetPath) {
-    if (in.side != Side::target)
-        return string();
-    return string(quoted(targetPath), " was the patch's target and now holds its source: the patch was undone");
+// Opens, reads and matches the two files of an in-place run, before any output exists.
+static Error matchInputs(const char *patchPath, const char *targetPath, Inputs &in) {
+    Error error = openInputs(patchPath, targetPath, in);
+    if (error.failed())
+        return error;
+    ErrorOr<qpt::summary> recorded = readPatch(in.patch, patchPath);
+    if (recorded.failed())
+        return recorded.error();
+    ErrorOr<Side> side = matchInput(patchPath, recorded.value(), in.target, targetPath);
+    in.side = side.value();
+    return side.error();
+}
+
+// What the user should know of a success beside the message: a two-way patch given its own target
+// undoes itself; a file that could not keep its owner.
+static string successNote(const Inputs &in, const char *targetPath, const Replacement &output) {
+    string note = in.side != Side::target ? string()
+                                          : string(quoted(targetPath), " was the patch's target and now holds its "
+                                                                        "source: the patch was undone");
+    if (!output.note().empty())
+        note = note.empty() ? output.note() : string(note, "\n", output.note());
+    return note;
 }
 
 // Writes the patched file beside the target and swaps it in, the old content moving to backup.
 static Outcome writePatched(Inputs &in, const char *patchPath, const char *targetPath, const string &stem,
                             const string &backup, const Progress &progress) {
     Replacement output(targetPath, stem, ".tmp");
-    if (!output.create())
-        return warning("Cannot open target file for writing", output.cause());
+    Error error = output.create();
+    if (error.failed())
+        return warning("Cannot open target file for writing", error.text());
     // The patched file keeps what the file it replaces carries: an executable stays one, a shared file
     // stays shared.
     output.keepAttributesOf(in.checked, in.targetFile.fd);
-    string why;
-    Written written = writeOtherSide(in.patch, in.target, output, progress, why);
+    error = writeOtherSide(in.patch, patchPath, in.target, targetPath, output, progress);
     in.patch.close();
     in.target.close();
-    if (written == Written::changed)
-        why = changedWhileRead(patchPath, targetPath);
-    else if (written == Written::damaged)
-        why = string(quoted(patchPath), " does not turn ", quoted(targetPath),
-                     " into the file it records (the patch is damaged)");
-    else if (written == Written::done && !output.exchange(backup, in.checked))
-        why = output.kept().empty() ? output.cause()
-                                    : string(output.cause(), "; the original is kept as ", quoted(output.kept()));
-    if (!why.empty())
-        return warning(patchingFailed, why);
+    if (!error.failed())
+        error = output.exchange(backup, in.checked);
+    if (error.failed())
+        return warning(patchingFailed, error.text());
     Outcome done = information(string("Patching was successful!\nBackup file name: ", bare(rudd::file_name(backup))));
-    done.cause = undoneNote(in, targetPath);
-    if (!output.note().empty())
-        done.cause = done.cause.empty() ? output.note() : string(done.cause, "\n", output.note());
+    done.cause = successNote(in, targetPath, output);
     return done;
 }
 
@@ -103,15 +104,16 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
     string stem = rudd::remove_extension(targetPath);
     string backup(stem, ".bak");
     PathInfo patchInfo, targetInfo;
-    string why;
+    Error error;
+    auto cause = [&] { return error.text(); };
     // Nothing is written until every check has passed, so a refused run leaves the user's files
     // untouched. Folders, devices and FIFOs never reach the engine. The backup name must not be the
     // patch's or the target's own file (the target a link to its backup, say): the last rename of the
     // swap would put the old target over the only copy of that data. An earlier backup the user cannot
     // write stays as it is, as when it was opened for writing.
     Checks checks;
-    checks.check([&] { return !readable(patchPath, why); }, "QPT patch does not exist", [&] { return why; })
-        .check([&] { return !readable(targetPath, why); }, "Target file does not exist", [&] { return why; })
+    checks.check([&] { return (error = readable(patchPath)).failed(); }, "QPT patch does not exist", cause)
+        .check([&] { return (error = readable(targetPath)).failed(); }, "Target file does not exist", cause)
         .check([&] { return patchPath == targetPath; }, "Source file and target file cannot be the same")
         .check([&] { return !rudd::iendswith(patchPath, ".qpt"); }, "QPT patch extension must be .qpt")
         .check([&] { return rudd::iendswith(targetPath, ".qpt"); }, "Target file extension must not be .qpt")
@@ -134,39 +136,41 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
         return refused;
 
     Inputs in;
-    qpt::summary recorded;
-    if (!openInputs(patchPath, targetPath, in, why) ||
-        !matchInput(in.patch, patchPath, in.target, targetPath, recorded, in.side, why))
-        return warning(patchingFailed, why);
+    error = matchInputs(patchPath, targetPath, in);
+    if (error.failed())
+        return warning(patchingFailed, error.text());
     return writePatched(in, patchPath, targetPath, stem, backup, progress);
 }
 
 Outcome applyPatchTo(const string &patchPath, const string &inputPath, const string &outputPath,
                      const Progress &progress) {
     filemap patch, input;
-    qpt::summary recorded;
-    Side side = Side::neither;
-    string why;
-    if (!openInput(patch, patchPath, why) || !readPatchGuarded(patch, patchPath, recorded, why) ||
-        !openInput(input, inputPath, why) || !matchInput(patch, patchPath, input, inputPath, recorded, side, why))
-        return warning(why);
-    why = unusableOutput(outputPath, "OUTPUT", inputPath, patchPath);
-    if (!why.empty())
-        return warning(why);
+    ErrorOr<qpt::summary> recorded = Error();
+    ErrorOr<Side> side = Side::neither;
+    Error error = openInput(patch, patchPath);
+    if (!error.failed() && (recorded = readPatch(patch, patchPath)).failed())
+        error = recorded.error();
+    if (!error.failed())
+        error = openInput(input, inputPath);
+    if (!error.failed() && (side = matchInput(patchPath, recorded.value(), input, inputPath)).failed())
+        error = side.error();
+    if (!error.failed())
+        error = unusableOutput(outputPath, "OUTPUT", inputPath, patchPath);
+    if (error.failed())
+        return warning(error.text());
     Replacement output(outputPath, outputPath, ".tmp");
-    if (!output.create())
-        return warning(output.cause());
+    error = output.create();
+    if (error.failed())
+        return warning(error.text());
     output.keepAttributesOfReplaced();
-    Written written = writeOtherSide(patch, input, output, progress, why);
-    if (written == Written::changed)
-        return warning(string(changedWhileRead(patchPath, inputPath), "; ", quoted(outputPath), " not written"));
-    if (written == Written::damaged)
-        return warning(string(quoted(patchPath), " does not turn ", quoted(inputPath),
-                              " into the file it records (the patch is damaged); ", quoted(outputPath), " not written"));
-    if (written == Written::failed)
-        return warning(why);
-    if (!output.replace())
-        return warning(output.cause());
+    error = writeOtherSide(patch, patchPath, input, inputPath, output, progress);
+    // A fault of the files, not of the system: say that nothing was written.
+    if (error.failed() && error.number() == 0)
+        error.append(string("; ", quoted(outputPath), " not written"));
+    if (!error.failed())
+        error = output.replace();
+    if (error.failed())
+        return warning(error.text());
     Outcome done = information(string());
     done.cause = output.note();
     return done;

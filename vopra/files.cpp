@@ -1,4 +1,5 @@
 #include "vopra/files.h"
+#include "vopra/error.h"
 #include "vopra/path.h"
 #include "vopra/quoting.h"
 
@@ -40,64 +41,50 @@ bool namesFile(const char *name, const PathInfo &info) {
            status.st_ino == info.inode;
 }
 
-string unusableOutput(const char *output, const char *role, const char *first, const char *second) {
+Error unusableOutput(const char *output, const char *role, const char *first, const char *second) {
     // A symbolic link is replaced by the new file, unless it leads to something other than a regular
     // file (a folder, a device): that is refused like the thing itself.
     struct stat info, target;
     if (lstat(output, &info) == 0 && !S_ISREG(info.st_mode) &&
         (!S_ISLNK(info.st_mode) || (stat(output, &target) == 0 && !S_ISREG(target.st_mode))))
-        return string(quoted(output), " exists and is not a regular file; it is not replaced");
+        return Error::fault(string(quoted(output), " exists and is not a regular file; it is not replaced"));
     // The name itself, not where a link leads: a link to an input is replaced, the input is not touched.
     for (const char *input : {first, second}) {
         if (namesFile(output, inspectPath(input)))
-            return string(quoted(output), " is the same file as ", quoted(input), "; choose another ", role);
+            return Error::fault(
+                string(quoted(output), " is the same file as ", quoted(input), "; choose another ", role));
     }
     // A write protection the user set holds, as when the file was opened for writing.
     if (writeProtected(output))
-        return string(quoted(output), " is write-protected; it is not replaced");
-    return string();
+        return Error::fault(string(quoted(output), " is write-protected; it is not replaced"));
+    return Error();
 }
 
-string failure(const char *what, const char *name, int error) {
-    return string(what, " ", quoted(name), ": ", std::strerror(error));
-}
-
-static bool failed(string &why, const char *what, const char *name, int error) {
-    why = failure(what, name, error);
-    return false;
-}
-
-bool readable(const char *path, string &why) {
+Error readable(const char *path) {
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return failed(why, "cannot open", path, errno);
+        return Error::fromSystem("cannot open", path, errno);
     close(fd);
-    return true;
+    return Error();
 }
 
-bool openInput(rudd::filemap &map, const char *name, string &why) {
+Error openInput(rudd::filemap &map, const char *name) {
     PathInfo info = inspectPath(name);
     if (!info.found)
-        return failed(why, "cannot open", name, errno);
-    why = notRegular(name, info);
-    if (!why.empty())
-        return false;
-    if (info.tooLarge) {
-        why = string(quoted(name), " is too large: files must be smaller than 4 GiB");
-        return false;
-    }
-    if (!readable(name, why))
-        return false;
+        return Error::fromSystem("cannot open", name, errno);
+    if (!info.regular)
+        return Error::fault(notRegular(name, info));
+    if (info.tooLarge)
+        return Error::fault(string(quoted(name), " is too large: files must be smaller than 4 GiB"));
+    Error error = readable(name);
+    if (error.failed())
+        return error;
     errno = 0;
-    if (!map.open(name, rudd::filemap::mode::read)) {
-        if (errno == 0) {
-            why = string("cannot read ", quoted(name), ": mapping failed");
-            return false;
-        }
-        return failed(why, "cannot read", name, errno);
-    }
+    if (!map.open(name, rudd::filemap::mode::read))
+        return errno ? Error::fromSystem("cannot read", name, errno)
+                     : Error::fault(string("cannot read ", quoted(name), ": mapping failed"));
     map.populate();
-    return true;
+    return Error();
 }
 
 int openFolderOf(const char *path) {

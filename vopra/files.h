@@ -2,6 +2,7 @@
 
 #include "rudd/file.h"
 #include "rudd/string.h"
+#include "vopra/error.h"
 
 #include <sys/types.h>
 
@@ -29,22 +30,20 @@ rudd::string notRegular(const char *path, const PathInfo &info);
 // silently skipped (a hard link).
 bool namesFile(const char *name, const PathInfo &info);
 
-// "what 'name': the system's error text", the cause of a failed call in the user's terms.
-rudd::string failure(const char *what, const char *name, int error);
 
 // Why output, an existing name a run is to replace with a file of its own, must not be replaced: a
 // folder, device or a link to one ("'x' exists and is not a regular file; it is not replaced"), one of
 // the run's inputs by its own name ("'x' is the same file as 'a'; choose another PATCH"), or
-// write-protected. Empty where it may be replaced or is not there.
-rudd::string unusableOutput(const char *output, const char *role, const char *first, const char *second);
+// write-protected. None where it may be replaced or is not there.
+Error unusableOutput(const char *output, const char *role, const char *first, const char *second);
 
-// True when the file at path can be opened for reading; otherwise false with why ("cannot open 'x':
-// Permission denied"), for a check whose own text says only that the file is not there.
-bool readable(const char *path, rudd::string &why);
+// Whether the file at path can be opened for reading ("cannot open 'x': Permission denied"), for a check
+// whose own text says only that the file is not there.
+Error readable(const char *path);
 
 // Maps an input file for reading, or says why it cannot ("'x' is a folder, not a file", "'x' is too
 // large: files must be smaller than 4 GiB", "cannot open 'x': ..."), in that order.
-bool openInput(rudd::filemap &map, const char *name, rudd::string &why);
+Error openInput(rudd::filemap &map, const char *name);
 
 // Opens the folder that holds path (a bare name lies in the working folder, the root's files in "/"),
 // for renames and a flush made in it; -1 when it cannot.

@@ -128,11 +128,6 @@ Replacement::~Replacement() {
     }
 }
 
-bool Replacement::fail(const char *what, const string &concerning, int error, const string &state) {
-    why = string(failure(what, concerning, error), state);
-    return false;
-}
-
 void Replacement::forget() {
     if (named && !placed)
         unlinkat(folder, temporary, 0);
@@ -142,32 +137,32 @@ void Replacement::forget() {
 
 // Names the file with the first free temporary name by make(name), which fails with EEXIST where the
 // name is taken; never replacing anything, and never interrupted between making and remembering.
-template <typename Make> bool Replacement::takeFreeName(Make make) {
+template <typename Make> Error Replacement::takeFreeName(Make make) {
     for (uint32_t n = 0; n < 1000; n++) {
         temporary = candidate(stem, suffix, n);
         HeldSignals held;
         if (make(temporary.text())) {
             named = true;
             remember(besidePath(finalName, temporary));
-            return true;
+            return Error();
         }
         if (errno != EEXIST)
-            return fail("cannot create", besidePath(finalName, temporary), errno);
+            return Error::fromSystem("cannot create", besidePath(finalName, temporary), errno);
     }
-    return fail("no free temporary name beside", finalName, EEXIST);
+    return Error::fromSystem("no free temporary name beside", finalName, EEXIST);
 }
 
-bool Replacement::create() {
+Error Replacement::create() {
     folder = open(place.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0)
-        return fail("cannot write", finalName, errno);
+        return Error::fromSystem("cannot write", finalName, errno);
     watch();
     // Read and write for the owner only, whatever the umask: the bits are set once the file is whole.
     fd = openUnnamed(folder, 0600);
     if (fd >= 0)
-        return true;
+        return Error();
     if (!unsupported(errno))
-        return fail("cannot write", finalName, errno);
+        return Error::fromSystem("cannot write", finalName, errno);
     // No unnamed files here: a free temporary name, made exclusively, never through a link.
     return takeFreeName([&](const char *name) {
         fd = openat(folder, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -175,7 +170,7 @@ bool Replacement::create() {
     });
 }
 
-bool Replacement::resize(uint32_t size) {
+Error Replacement::resize(uint32_t size) {
     int error = size ? posix_fallocate(fd, 0, off_t(size)) : 0;
     // Where the file system cannot allocate ahead, the zeros are written instead.
     if (error == EOPNOTSUPP || error == EINVAL) {
@@ -192,9 +187,9 @@ bool Replacement::resize(uint32_t size) {
     }
     if (error != 0) {
         (void)!ftruncate(fd, 0); // best effort: the error that stopped the write is the one to report
-        return fail("cannot write", finalName, error);
+        return Error::fromSystem("cannot write", finalName, error);
     }
-    return true;
+    return Error();
 }
 
 void Replacement::keepAttributesOf(const struct stat &status, int descriptor) {
@@ -211,39 +206,39 @@ void Replacement::keepAttributesOfReplaced() {
     ownsLike = likeDescriptor >= 0;
 }
 
-bool Replacement::finish() {
+Error Replacement::finish() {
     if (!keeping) {
         // A file that replaces nothing is made as any new file: 0666 less the umask.
         if (fchmod(fd, defaultPermissions()) != 0)
-            return fail("cannot set the permissions of", finalName, errno);
-    } else if (!takeAttributes()) {
-        return false;
+            return Error::fromSystem("cannot set the permissions of", finalName, errno);
+    } else if (Error error = takeAttributes(); error.failed()) {
+        return error;
     }
     if (fsync(fd) != 0)
-        return fail("cannot write", finalName, errno);
-    return true;
+        return Error::fromSystem("cannot write", finalName, errno);
+    return Error();
 }
 
 // Owner and group first (changing them clears set-ID bits and capabilities), then the extended
 // attributes and the access control list, then the permission bits, which also set the ACL's mask.
-bool Replacement::takeAttributes() {
+Error Replacement::takeAttributes() {
     bool ownerKept = fchown(fd, like.st_uid, like.st_gid) == 0;
     bool groupKept = ownerKept || fchown(fd, uid_t(-1), like.st_gid) == 0;
     if (likeDescriptor >= 0) {
         errno = 0;
         if (attr_copy_fd(nullptr, likeDescriptor, nullptr, fd, nullptr, nullptr) != 0 && errno != ENOTSUP &&
             errno != 0)
-            return fail("cannot keep the extended attributes of", finalName, errno);
+            return Error::fromSystem("cannot keep the extended attributes of", finalName, errno);
         errno = 0;
         if (perm_copy_fd(nullptr, likeDescriptor, nullptr, fd, nullptr) != 0 && errno != ENOTSUP && errno != 0)
-            return fail("cannot keep the access control list of", finalName, errno);
+            return Error::fromSystem("cannot keep the access control list of", finalName, errno);
     }
     mode_t permissions = like.st_mode & 07777;
     // A set-ID bit on a file now owned by someone else would grant that someone's rights.
     if (!ownerKept || !groupKept)
         permissions &= ~mode_t(S_ISUID | S_ISGID);
     if (fchmod(fd, permissions) != 0)
-        return fail("cannot set the permissions of", finalName, errno);
+        return Error::fromSystem("cannot set the permissions of", finalName, errno);
     if (!ownerKept || !groupKept) {
         struct stat now;
         fstat(fd, &now);
@@ -252,13 +247,13 @@ bool Replacement::takeAttributes() {
                           rudd::decimal(now.st_uid), ", group ", rudd::decimal(now.st_gid),
                           like.st_mode & (S_ISUID | S_ISGID) ? ", without its set-ID bits" : ""));
     }
-    return true;
+    return Error();
 }
 
 // Gives the unnamed file the first free temporary name; linking never replaces anything.
-bool Replacement::nameTemporary() {
+Error Replacement::nameTemporary() {
     if (named)
-        return true;
+        return Error();
     char self[32];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
     return takeFreeName([&](const char *name) {
@@ -270,21 +265,21 @@ bool Replacement::nameTemporary() {
     });
 }
 
-bool Replacement::replace() {
-    if (!nameTemporary())
-        return false;
+Error Replacement::replace() {
+    if (Error error = nameTemporary(); error.failed())
+        return error;
     HeldSignals held;
     committed = 1;
     if (renameFile(folder, temporary, place.name, 0) != 0) {
         int error = errno;
         committed = 0;
         forget();
-        return fail("cannot write", finalName, error);
+        return Error::fromSystem("cannot write", finalName, error);
     }
     placed = true;
     pendingSet = 0;
     flushFolder(string(quoted(finalName), " holds the new file"));
-    return true;
+    return Error();
 }
 
 // The names have changed once the renames are made; the folder on disk makes them survive a power
@@ -300,9 +295,18 @@ void Replacement::addNote(const string &text) {
     keptNote = keptNote.empty() ? text : string(keptNote, "\n", text);
 }
 
-bool Replacement::exchange(const string &backup, const struct stat &checked) {
-    if (!nameTemporary())
-        return false;
+Error Replacement::exchange(const string &backup, const struct stat &checked) {
+    Error error = swap(backup, checked);
+    // Where a failed swap could not be undone, the original is under another name: the user must know
+    // it before taking that file for debris.
+    if (error.failed() && !keptName.empty())
+        error.append(string("; the original is kept as ", quoted(keptName)));
+    return error;
+}
+
+Error Replacement::swap(const string &backup, const struct stat &checked) {
+    if (Error error = nameTemporary(); error.failed())
+        return error;
     HeldSignals held;
     string backupName = splitPath(backup).name;
     // The file checked and the file swapped out must be one: another program may have put a new file
@@ -310,8 +314,7 @@ bool Replacement::exchange(const string &backup, const struct stat &checked) {
     struct stat now;
     if (fstatat(folder, place.name, &now, 0) != 0 || now.st_dev != checked.st_dev || now.st_ino != checked.st_ino) {
         forget();
-        why = string(quoted(finalName), " was replaced by another program meanwhile");
-        return false;
+        return Error::fault(string(quoted(finalName), " was replaced by another program meanwhile"));
     }
     committed = 1;
     if (renameFile(folder, temporary, place.name, RENAME_EXCHANGE) == 0) {
@@ -328,26 +331,26 @@ bool Replacement::exchange(const string &backup, const struct stat &checked) {
             }
             pendingSet = 0;
             committed = 0;
-            return fail("cannot rename the original to", backup, error);
+            return Error::fromSystem("cannot rename the original to", backup, error);
         }
     } else if (!unsupported(errno)) {
         int error = errno;
         committed = 0;
         forget();
-        return fail("cannot replace", finalName, error);
-    } else if (!exchangeByRenames(backupName, backup)) {
-        return false;
+        return Error::fromSystem("cannot replace", finalName, error);
+    } else if (Error error = exchangeByRenames(backupName, backup); error.failed()) {
+        return error;
     }
     placed = true;
     pendingSet = 0;
     flushFolder(string(quoted(finalName), " holds the new file and ", quoted(backup), " the original"));
-    return true;
+    return Error();
 }
 
 // No exchange here: the original is parked under a second free name while the new file takes its
 // place, so the target is missing between those two renames. The folder is flushed after each step,
 // so that a power loss cannot bring back an order of names that never was.
-bool Replacement::exchangeByRenames(const string &backupName, const string &backup) {
+Error Replacement::exchangeByRenames(const string &backupName, const string &backup) {
     string parked;
     bool moved = false;
     int error = 0;
@@ -376,7 +379,7 @@ bool Replacement::exchangeByRenames(const string &backupName, const string &back
     if (!moved) {
         committed = 0;
         forget();
-        return fail("cannot rename", finalName, error);
+        return Error::fromSystem("cannot rename", finalName, error);
     }
     if (renameFile(folder, temporary, place.name, 0) != 0) {
         error = errno;
@@ -386,7 +389,7 @@ bool Replacement::exchangeByRenames(const string &backupName, const string &back
             keptName = besidePath(finalName, parked);
         pendingSet = 0;
         committed = 0;
-        return fail("cannot replace", finalName, error);
+        return Error::fromSystem("cannot replace", finalName, error);
     }
     placed = true;
     pendingSet = 0;
@@ -397,9 +400,9 @@ bool Replacement::exchangeByRenames(const string &backupName, const string &back
         // One rename puts the original back over the new file, so the target is never empty.
         if (renameFile(folder, parked, place.name, 0) != 0)
             keptName = besidePath(finalName, parked);
-        return fail("cannot rename the original to", backup, error);
+        return Error::fromSystem("cannot rename the original to", backup, error);
     }
-    return true;
+    return Error();
 }
 
 } // namespace vopra

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "rudd/string.h"
+#include "vopra/error.h"
 #include "vopra/path.h"
 
 #include <sys/stat.h>
@@ -32,11 +33,11 @@ public:
     Replacement &operator=(const Replacement &) = delete;
 
     // Makes the new, empty file, readable and writable by its descriptor whatever the umask.
-    bool create();
+    Error create();
     int descriptor() const { return fd; }
     const rudd::string &name() const { return finalName; }
     // Gives the file its size, truly allocated, so that writes through a map cannot meet a full disk.
-    bool resize(uint32_t size);
+    Error resize(uint32_t size);
     // The new file is to keep what the file it replaces carries, as `cp -p` keeps it: the owner and
     // group where the user may set them, the permission bits (set-ID bits only with the owner and group),
     // and, read from descriptor (-1: none), the extended attributes and the access control list.
@@ -46,33 +47,30 @@ public:
     void keepAttributesOfReplaced();
     // Gives the file those attributes, or those of a new file (0666 less the umask), then puts data and
     // attributes on disk.
-    bool finish();
+    Error finish();
     // What the user should know of a file put in place: that it could not keep its owner, or that its
     // folder could not be put on disk; a line each, empty when all went as it should.
     const rudd::string &note() const { return keptNote; }
 
     // Puts the finished file under the final name, replacing what was there.
-    bool replace();
+    Error replace();
     // Puts the finished file in the place of the final name's own file, which must still be the file
     // checked was taken of; that file moves to backup, replacing what was there.
-    bool exchange(const rudd::string &backup, const struct stat &checked);
+    // A failure there says in its text where the original is when the swap could not be undone.
+    Error exchange(const rudd::string &backup, const struct stat &checked);
 
-    // Why the last step failed, in the user's terms: the file it concerns and the system's error text.
-    const rudd::string &cause() const { return why; }
-    // Set when a failed exchange could not be undone: the name the original target is kept under now.
-    const rudd::string &kept() const { return keptName; }
 
 private:
-    bool fail(const char *what, const rudd::string &concerning, int error, const rudd::string &state = rudd::string());
-    bool takeAttributes();
+    Error takeAttributes();
+    Error swap(const rudd::string &backup, const struct stat &checked);
     void flushFolder(const rudd::string &state);
     void addNote(const rudd::string &text);
-    template <typename Make> bool takeFreeName(Make make);
-    bool nameTemporary();
-    bool exchangeByRenames(const rudd::string &backupName, const rudd::string &backup);
+    template <typename Make> Error takeFreeName(Make make);
+    Error nameTemporary();
+    Error exchangeByRenames(const rudd::string &backupName, const rudd::string &backup);
     void forget();
 
-    rudd::string finalName, stem, suffix, temporary, why, keptName, keptNote;
+    rudd::string finalName, stem, suffix, temporary, keptName, keptNote;
     PathParts place; // the final name's folder, and its name there
     struct stat like {};
     int likeDescriptor = -1;

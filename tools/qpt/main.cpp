@@ -6,6 +6,7 @@
 #include "rudd/file.h"
 #include "rudd/qpt.h"
 #include "rudd/string.h"
+#include "vopra/error.h"
 #include "vopra/files.h"
 #include "vopra/patchfile.h"
 #include "vopra/quoting.h"
@@ -152,37 +153,38 @@ int apply_patch(int count, char **operands) {
 int describe_patch(int count, char **operands) {
     if (count < 1 || count > 2)
         return usage("qpt info PATCH [FILE]");
-    const char *patch_name = operands[0];
+    const char *patch_name = operands[0], *file_name = count == 2 ? operands[1] : nullptr;
     filemap patch, input;
-    qpt::summary recorded;
-    string why;
-    if (!vopra::openInput(patch, patch_name, why) || !vopra::readPatchGuarded(patch, patch_name, recorded, why) ||
-        (count == 2 && !vopra::openInput(input, operands[1], why))) {
-        say("%s", why.text());
+    vopra::ErrorOr<qpt::summary> recorded = vopra::Error();
+    vopra::Error error = vopra::openInput(patch, patch_name);
+    if (!error.failed() && (recorded = vopra::readPatch(patch, patch_name)).failed())
+        error = recorded.error();
+    if (!error.failed() && file_name)
+        error = vopra::openInput(input, file_name);
+    if (error.failed()) {
+        say("%s", error.text().text());
         return status_failure;
     }
+    const qpt::summary &record = recorded.value();
     std::printf("%s: QPT patch of %u bytes, checksum correct\n"
                 "source: %u bytes, CRC-32 %08x\n"
                 "target: %u bytes, CRC-32 %08x\n"
                 "hunks: %u\n"
                 "changed bytes: %llu\n",
-                patch_name, patch.size(), recorded.source_size, recorded.source_checksum,
-                recorded.target_size, recorded.target_checksum, recorded.hunks,
-                (unsigned long long)recorded.changed);
-    if (count == 1)
+                patch_name, patch.size(), record.source_size, record.source_checksum, record.target_size,
+                record.target_checksum, record.hunks, (unsigned long long)record.changed);
+    if (!file_name)
         return 0;
-    const char *file_name = operands[1];
-    vopra::Side side = vopra::Side::neither;
-    if (!vopra::matchInput(patch, patch_name, input, file_name, recorded, side, why)) {
+    vopra::ErrorOr<vopra::Side> side = vopra::matchInput(patch_name, record, input, file_name);
+    if (side.failed()) {
         // What could not be written is the first failure, and the one told.
-        if (!flush_output())
-            return status_failure;
-        say("%s", why.text());
+        if (flush_output())
+            say("%s", side.error().text().text());
         return status_failure;
     }
-    const char *what = side == vopra::Side::both     ? "the patch's source and target (the patch changes nothing)"
-                       : side == vopra::Side::source ? "the patch's source"
-                                                     : "the patch's target";
+    const char *what = side.value() == vopra::Side::both     ? "the patch's source and target (the patch changes nothing)"
+                       : side.value() == vopra::Side::source ? "the patch's source"
+                                                             : "the patch's target";
     std::printf("%s: %s\n", file_name, what);
     return 0;
 }
