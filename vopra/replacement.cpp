@@ -347,42 +347,41 @@ Error Replacement::swap(const string &backup, const struct stat &checked) {
     return Error();
 }
 
+// Moves the target's file to the first free name beside it that is not the temporary one, and puts
+// that on disk; parked is the name taken.
+Error Replacement::parkOriginal(string &parked) {
+    int error = EEXIST;
+    for (uint32_t n = 1; n < 1000 && error == EEXIST; n++) {
+        parked = candidate(stem, suffix, n);
+        error = renameFile(folder, place.name, parked, RENAME_NOREPLACE) == 0 ? 0 : errno;
+        if (error != 0 && unsupported(error)) {
+            // Without a rename that refuses to replace, a name seen free is taken at once.
+            struct stat status;
+            bool free = fstatat(folder, parked, &status, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+            error = !free ? EEXIST : renameFile(folder, place.name, parked, 0) == 0 ? 0 : errno;
+        }
+    }
+    if (error == 0 && fsync(folder) != 0) {
+        error = errno;
+        if (renameFile(folder, parked, place.name, 0) != 0)
+            keptName = besidePath(finalName, parked);
+    }
+    return error == 0 ? Error() : Error::fromSystem("cannot rename", finalName, error);
+}
+
 // No exchange here: the original is parked under a second free name while the new file takes its
 // place, so the target is missing between those two renames. The folder is flushed after each step,
 // so that a power loss cannot bring back an order of names that never was.
 Error Replacement::exchangeByRenames(const string &backupName, const string &backup) {
     string parked;
-    bool moved = false;
-    int error = 0;
-    for (uint32_t n = 1; n < 1000 && !moved; n++) {
-        parked = candidate(stem, suffix, n);
-        moved = renameFile(folder, place.name, parked, RENAME_NOREPLACE) == 0;
-        error = errno;
-        if (!moved && unsupported(error)) {
-            // Without a rename that refuses to replace, a name seen free is taken at once.
-            struct stat status;
-            moved = fstatat(folder, parked, &status, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT &&
-                    renameFile(folder, place.name, parked, 0) == 0;
-            error = errno;
-        } else if (!moved && error != EEXIST) {
-            break;
-        }
-    }
-    if (moved && fsync(folder) != 0) {
-        error = errno;
-        moved = false;
-        if (renameFile(folder, parked, place.name, 0) != 0) {
-            keptName = besidePath(finalName, parked);
-            placed = true;
-        }
-    }
-    if (!moved) {
+    Error parking = parkOriginal(parked);
+    if (parking.failed()) {
         committed = 0;
         forget();
-        return Error::fromSystem("cannot rename", finalName, error);
+        return parking;
     }
     if (renameFile(folder, temporary, place.name, 0) != 0) {
-        error = errno;
+        int error = errno;
         if (renameFile(folder, parked, place.name, 0) == 0)
             forget();
         else
@@ -396,7 +395,7 @@ Error Replacement::exchangeByRenames(const string &backupName, const string &bac
     // A failed flush here is told once the backup is in place, by the flush after it.
     fsync(folder);
     if (renameFile(folder, parked, backupName, 0) != 0) {
-        error = errno;
+        int error = errno;
         // One rename puts the original back over the new file, so the target is never empty.
         if (renameFile(folder, parked, place.name, 0) != 0)
             keptName = besidePath(finalName, parked);

@@ -67,6 +67,7 @@ private:
     void addNote(const rudd::string &text);
     template <typename Make> Error takeFreeName(Make make);
     Error nameTemporary();
+    Error parkOriginal(rudd::string &parked);
     Error exchangeByRenames(const rudd::string &backupName, const rudd::string &backup);
     void forget();
 
