@@ -156,6 +156,9 @@ ROWS = [
      {"game.bin": OLD, "game.qpt": b""}),
     ("ACL, attribute, set-ID bits and a foreign owner kept", GAME, ["apply", "game.qpt", "game.bin"],
      {"prepare": carry(0o6754, owner=NOBODY)}, 0, DONE_LINE, dict(DONE, verify=kept())),
+    ("a replaced OUTPUT of mode 0600", dict(GAME, **{"out.bin": b"old"}), ["apply", "game.qpt", "game.bin", "out.bin"],
+     {"prepare": lambda folder: os.chmod(os.path.join(folder, "out.bin"), 0o600)}, 0, "",
+     dict(GAME, **{"out.bin": NEW}, stat=("out.bin", "st_mode", 0o100600))),
     ("another user's file patched by an ordinary user", GAME, ["apply", "game.qpt", "game.bin"],
      {"user": NOBODY, "owner": 0, "prepare": carry(0o6666)}, 0, DONE_LINE +
      "qpt: 'game.bin' could not keep its owner (user 0, group 0): it now belongs to user 65534, group 65534, "
