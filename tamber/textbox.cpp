@@ -43,4 +43,8 @@ void TextBox::setText(const rudd::string &text) {
     gtk_entry_set_text(GTK_ENTRY(state->widget), text);
 }
 
+void TextBox::showEnd() {
+    gtk_editable_set_position(GTK_EDITABLE(state->widget), -1);
+}
+
 } // namespace tamber

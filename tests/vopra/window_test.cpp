@@ -8,10 +8,13 @@
 #include "rudd/qpt.h"
 #include "tamber/toolkit.h"
 #include "vopra/application.h"
+#include "vopra/files.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -27,10 +30,23 @@ GtkWidget *widget(tamber::Object &object) {
 struct Box {
     GtkMessageType type = GtkMessageType(-1);
     std::string text;
+    std::string secondary; // the second label, as shown; empty while it is hidden
     bool modal = false;
     GtkWindow *parent = nullptr;
     std::vector<gint> responses;
+    bool onScreen = false; // the box and its Ok button lie wholly within the screen
 };
+
+// Whether the widget's window area, as the X server places it, lies within the screen.
+bool withinScreen(GtkWidget *widget) {
+    int x = 0, y = 0;
+    gdk_window_get_origin(gtk_widget_get_toplevel(widget)->window, &x, &y);
+    int dx = 0, dy = 0;
+    gtk_widget_translate_coordinates(widget, gtk_widget_get_toplevel(widget), 0, 0, &dx, &dy);
+    GtkAllocation size = widget->allocation;
+    return x + dx >= 0 && y + dy >= 0 && x + dx + size.width <= support::screenWidth() &&
+           y + dy + size.height <= support::screenHeight();
+}
 
 void collectResponse(GtkWidget *button, gpointer data) {
     auto *box = static_cast<Box *>(data);
@@ -48,6 +64,13 @@ Box readBox(GtkWidget *dialog) {
     g_object_get(dialog, "message-type", &box.type, "text", &text, nullptr);
     box.text = text ? text : "";
     g_free(text);
+    GList *labels =
+        gtk_container_get_children(GTK_CONTAINER(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog))));
+    if (GList *second = g_list_nth(labels, 1); second && gtk_widget_get_visible(GTK_WIDGET(second->data)))
+        box.secondary = gtk_label_get_text(GTK_LABEL(second->data));
+    g_list_free(labels);
+    GtkWidget *ok = support::dialogButton(dialog, GTK_RESPONSE_OK);
+    box.onScreen = withinScreen(dialog) && ok && withinScreen(ok);
     box.modal = gtk_window_get_modal(GTK_WINDOW(dialog));
     box.parent = gtk_window_get_transient_for(GTK_WINDOW(dialog));
     gtk_container_foreach(GTK_CONTAINER(GTK_DIALOG(dialog)->action_area), collectResponse, &box);
@@ -452,12 +475,101 @@ TEST_F(MainWindow, closingTheWindowDuringAnOperationStillReportsItsOutcome) {
     std::filesystem::remove_all(folder);
 }
 
+// Makes every rename of the workflow from the n-th on (counted from 1) fail as on a faulty file system.
+struct FailingRenames {
+    explicit FailingRenames(int from) {
+        count = 0;
+        first = from;
+        vopra::renameFile = [](int folder, const char *name, const char *to, unsigned flags) {
+            if (first && ++count >= first) {
+                errno = EIO;
+                return -1;
+            }
+            return saved(folder, name, to, flags);
+        };
+    }
+    ~FailingRenames() { vopra::renameFile = saved; }
+    static inline int count, first;
+    static inline int (*saved)(int, const char *, const char *, unsigned) = vopra::renameFile;
+};
+
+TEST_F(MainWindow, boxes_show_the_workflows_cause_below_their_text_and_fit_the_screen) {
+    const std::string folder =
+        std::filesystem::temp_directory_path() / ("vopra-boxes-" + std::to_string(getpid()));
+    const std::string oldData(70000, 'o'), newData = oldData + "and a new tail";
+    // A backup name of 255 bytes, the most a file system takes.
+    const std::string longStem(251, 'n');
+    struct Case {
+        const char *what;
+        std::string target, content;
+        int failingRenames; // 0: none
+        std::string causeHolds; // a part the box's cause must show; "" when it may be empty
+    } cases[] = {
+        {"a file the patch was not made for", longStem + ".sfc", "another file", 0, longStem},
+        {"the patch's target: the patch is undone", "game.sfc", newData, 0, ""},
+        {"a swap that cannot be undone names where the original is", "game.sfc", oldData, 2,
+         "the original is kept as '"},
+        {"a backup name of 255 bytes", longStem + ".sfc", oldData, 0, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        auto lay = [&] {
+            std::filesystem::remove_all(folder);
+            std::filesystem::create_directories(folder);
+            std::ofstream(folder + "/game.old", std::ios::binary) << oldData;
+            std::ofstream(folder + "/game.new", std::ios::binary) << newData;
+            vopra::createPatch((folder + "/game.old").c_str(), (folder + "/game.new").c_str(), vopra::Progress());
+            std::ofstream(folder + "/" + c.target, std::ios::binary) << c.content;
+        };
+        // The workflow itself, on the same paths, tells what the box must say.
+        lay();
+        vopra::Outcome expected;
+        {
+            FailingRenames failing(c.failingRenames);
+            expected = vopra::applyPatch((folder + "/game.qpt").c_str(), (folder + "/" + c.target).c_str(),
+                                         vopra::Progress());
+        }
+        EXPECT_NE(std::string::npos, std::string(expected.cause).find(c.causeHolds)) << expected.cause;
+        lay();
+        Application *window = openWindow();
+        window->sourceText.setText((folder + "/game.qpt").c_str());
+        window->targetText.setText((folder + "/" + c.target).c_str());
+        window->synchronize();
+        Box box;
+        {
+            FailingRenames failing(c.failingRenames);
+            box = pressOk(*window);
+        }
+        closeWindow(window);
+        EXPECT_EQ(expected.kind == vopra::Outcome::Kind::Information ? GTK_MESSAGE_INFO : GTK_MESSAGE_WARNING,
+                  box.type);
+        EXPECT_EQ(std::string(expected.message), box.text);
+        EXPECT_EQ(std::string(expected.cause), box.secondary);
+        EXPECT_TRUE(box.onScreen) << "the box or its Ok button is off the screen";
+    }
+    std::filesystem::remove_all(folder);
+}
+
+// Whether a path box shows the end of its text (a path's file name), however long the text is.
+bool showsEnd(tamber::TextBox &box) {
+    GtkEntry *entry = GTK_ENTRY(widget(box));
+    support::settle();
+    PangoLayout *layout = gtk_entry_get_layout(entry);
+    int x = 0, y = 0;
+    gtk_entry_get_layout_offsets(entry, &x, &y);
+    PangoRectangle end;
+    pango_layout_index_to_pos(layout, int(strlen(pango_layout_get_text(layout))), &end);
+    int endX = x + PANGO_PIXELS(end.x);
+    return endX >= 0 && endX <= widget(box)->allocation.width;
+}
+
 class Dropping : public support::ToolkitTest {};
 
 TEST_F(Dropping, filesFillTheBoxTheyLandOnOrTheBoxesTheModeGivesThem) {
     std::string folder = std::filesystem::temp_directory_path() / ("vopra-drop-" + std::to_string(getpid()));
     std::filesystem::create_directories(folder + "/sub");
-    for (const char *name : {"game.sfc", "new.sfc", "fix.QPT"})
+    const std::string longName = std::string(120, 'l') + ".sfc";
+    for (const std::string &name : {std::string("game.sfc"), std::string("new.sfc"), std::string("fix.QPT"), longName})
         std::ofstream(folder + "/" + name) << name;
     // Names are of files in the folder; "" is an empty box.
     auto path = [&](const std::string &name) { return name.empty() ? name : folder + "/" + name; };
@@ -467,15 +579,16 @@ TEST_F(Dropping, filesFillTheBoxTheyLandOnOrTheBoxesTheModeGivesThem) {
         const char *what;
         bool create;
         bool running;
-        const char *source, *target; // the boxes before the drop
+        std::string source, target; // the boxes before the drop
         Onto onto;
         Names files; // names in the folder, or URIs of other places
-        const char *sourceAfter, *targetAfter;
+        std::string sourceAfter, targetAfter;
         bool ok;
     } cases[] = {
         // clang-format off
         {"a box takes any file, patch or not", false, false, "", "kept", TargetBox, {"fix.QPT"},
          "", "fix.QPT", false},
+        {"a long path shows its file name", false, false, "", "", TargetBox, {longName}, "", longName, false},
         {"a box takes the first of several", false, false, "kept", "other", SourceBox,
          {"game.sfc", "new.sfc"}, "game.sfc", "other", true},
         {"apply: the patch by its extension, any case", false, false, "", "", Elsewhere,
@@ -516,6 +629,7 @@ TEST_F(Dropping, filesFillTheBoxTheyLandOnOrTheBoxesTheModeGivesThem) {
         EXPECT_EQ(path(c.sourceAfter), std::string(window->sourceText.text()));
         EXPECT_EQ(path(c.targetAfter), std::string(window->targetText.text()));
         EXPECT_EQ(c.ok, window->okButton.enabled());
+        EXPECT_TRUE(showsEnd(window->sourceText) && showsEnd(window->targetText));
         EXPECT_EQ(nullptr, support::liveDialog());
         closeWindow(window);
     }
