@@ -17,4 +17,10 @@ void Label::setText(const rudd::string &text) {
     gtk_label_set_text(GTK_LABEL(state->widget), text);
 }
 
+void Label::setFor(Widget &control) {
+    // GTK's accessibility support reads both relations from the mnemonic widget; without a mnemonic in
+    // the text no key is bound.
+    gtk_label_set_mnemonic_widget(GTK_LABEL(state->widget), Internal::state(control).widget);
+}
+
 } // namespace tamber

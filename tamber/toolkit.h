@@ -18,6 +18,12 @@ public:
     // with one line naming the display and exit status 1, as GTK's own start-up would end it.
     static bool ready();
 
+    // Names the program for the desktop and for assistive technologies: the class and name of the windows
+    // created afterwards (which a launcher's StartupWMClass matches), the application's name, and the
+    // theme's icon of that name for every window (none, quietly, where the theme has no such icon). The
+    // fixed argument vector GTK started with stays as it is.
+    static void setApplicationName(const rudd::string &name);
+
     static bool pending();
     // Handles every waiting event and returns; never blocks. Safe from inside a callback.
     static void run();

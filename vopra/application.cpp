@@ -40,6 +40,8 @@ static void fillPath(tamber::TextBox &box, const string &path) {
 }
 
 void Application::initialize() {
+    // Before the window exists: its class ties it to vopra's menu entry.
+    Toolkit::setApplicationName("vopra");
     create(128, 128, 256, 256, "vopra v04");
     // Controls take the window's default font when they are created, so it must be set first.
     font.create("Sans", 8, 0);
@@ -58,6 +60,9 @@ void Application::initialize() {
     progressBar.setVisible(false);
     okButton.create(*this, 395, 105, 80, 25, "Ok");
     okButton.setEnabled(false);
+    // A screen reader names each path box by the caption beside it.
+    sourceLabel.setFor(sourceText);
+    targetLabel.setFor(targetText);
 
     setGeometry(128, 128, 480, 135);
 
