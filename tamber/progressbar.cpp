@@ -15,6 +15,7 @@ void ProgressBar::create(Window &parent, unsigned x, unsigned y, unsigned width,
 }
 
 void ProgressBar::setPosition(unsigned position) {
+    TAMBER_VERIFY(state->widget, "ProgressBar::setPosition() called before create()");
     if (position > 100)
         position = 0;
     gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(state->widget), position / 100.0);

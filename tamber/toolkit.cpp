@@ -58,8 +58,10 @@ void requireDisplay() {
 
 void Toolkit::setApplicationName(const rudd::string &name) {
     requireDisplay();
+    // GLib takes the application name once (a second call only warns).
+    if (g_strcmp0(g_get_application_name(), name) != 0)
+        g_set_application_name(name);
     g_set_prgname(name);
-    g_set_application_name(name);
     gdk_set_program_class(name);
     gtk_window_set_default_icon_name(name);
     // GTK's accessibility module made its root object at start-up and gave it the program name as GLib

@@ -94,19 +94,17 @@ void answerWith(Seen &seen, Answer answer, gint response = GTK_RESPONSE_NONE) {
     });
 }
 
-class Dialogs : public support::ToolkitTest {
+class Dialogs : public support::WindowTest {
 protected:
+    Dialogs() : WindowTest(100, 100, 300, 200, "parent") {}
     void SetUp() override {
-        support::ToolkitTest::SetUp();
-        window.create(100, 100, 300, 200, "parent");
+        support::WindowTest::SetUp();
         ASSERT_TRUE(support::showWindow(window));
     }
     void TearDown() override {
-        window.setVisible(false);
         EXPECT_EQ(support::liveDialog(), nullptr) << "a dialog was left open";
-        support::ToolkitTest::TearDown();
+        support::WindowTest::TearDown();
     }
-    Window window;
 };
 
 using Show = Response (*)(Window &, const rudd::string &, Buttons, const rudd::string &);

@@ -169,7 +169,7 @@ public:
 
 class Scenarios : public testing::TestWithParam<Scenario> {};
 
-TEST_P(Scenarios, throughTheWindow) {
+TEST_P(Scenarios, through_the_window) {
     WindowDriver driver;
     GetParam().body(driver);
 }
@@ -217,7 +217,7 @@ std::string caption(tamber::Object &control) {
     return gtk_button_get_label(GTK_BUTTON(w));
 }
 
-TEST_F(MainWindow, startsWithItsLayoutCaptionsFontAndStates) {
+TEST_F(MainWindow, starts_with_its_layout_captions_font_and_states) {
     GtkWidget *toplevel = widget(*window);
     EXPECT_STREQ("vopra v04", gtk_window_get_title(GTK_WINDOW(toplevel)));
     int x = 0, y = 0;
@@ -269,7 +269,7 @@ TEST_F(MainWindow, startsWithItsLayoutCaptionsFontAndStates) {
     EXPECT_EQ(0.0, gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(widget(window->progressBar))));
 }
 
-TEST_F(MainWindow, okIsEnabledExactlyWhenBothPathsHoldText) {
+TEST_F(MainWindow, ok_is_enabled_exactly_when_both_paths_hold_text) {
     typeInto(window->sourceText, "a");
     EXPECT_FALSE(window->okButton.enabled());
     typeInto(window->targetText, " ");
@@ -348,7 +348,7 @@ void browseAndChoose(tamber::Button &button, const std::string &path) {
     EXPECT_TRUE(support::pumpUntil([] { return support::dialogAnswered() && !support::liveDialog(); }, 8000));
 }
 
-TEST_F(MainWindow, browseOffersTheDialogOfTheModeAndFillsItsBox) {
+TEST_F(MainWindow, browse_offers_the_dialog_of_the_mode_and_fills_its_box) {
     using Names = std::vector<std::string>;
     typeInto(window->sourceText, "/somewhere/else/kept.qpt");
     Offer offer = browseAndCancel(window->sourceBrowse);
@@ -389,7 +389,7 @@ TEST_F(MainWindow, browseOffersTheDialogOfTheModeAndFillsItsBox) {
     std::filesystem::remove_all(folder);
 }
 
-TEST_F(MainWindow, progressMovesInWholePercentsAndTheWindowRepaints) {
+TEST_F(MainWindow, progress_moves_in_whole_percents_and_the_window_repaints) {
     // Large enough for the engine to report many times; event handling follows whole-percent steps.
     std::string folder =
         std::filesystem::temp_directory_path() / ("vopra-progress-" + std::to_string(getpid()));
@@ -433,7 +433,7 @@ TEST_F(MainWindow, progressMovesInWholePercentsAndTheWindowRepaints) {
     std::filesystem::remove_all(folder);
 }
 
-TEST_F(MainWindow, closingTheWindowDuringAnOperationStillReportsItsOutcome) {
+TEST_F(MainWindow, closing_the_window_during_an_operation_still_reports_its_outcome) {
     // The close request arrives while the engine works: the run goes on to its end, its message is
     // shown and the program ends once it is answered.
     std::string folder =
@@ -565,7 +565,7 @@ bool showsEnd(tamber::TextBox &box) {
 
 class Dropping : public support::ToolkitTest {};
 
-TEST_F(Dropping, filesFillTheBoxTheyLandOnOrTheBoxesTheModeGivesThem) {
+TEST_F(Dropping, files_fill_the_box_they_land_on_or_the_boxes_the_mode_gives_them) {
     std::string folder = std::filesystem::temp_directory_path() / ("vopra-drop-" + std::to_string(getpid()));
     std::filesystem::create_directories(folder + "/sub");
     const std::string longName = std::string(120, 'l') + ".sfc";
@@ -636,7 +636,7 @@ TEST_F(Dropping, filesFillTheBoxTheyLandOnOrTheBoxesTheModeGivesThem) {
     std::filesystem::remove_all(folder);
 }
 
-TEST_F(MainWindow, closingTheWindowEndsTheProgram) {
+TEST_F(MainWindow, closing_the_window_ends_the_program) {
     support::sendCloseRequest(widget(*window));
     EXPECT_TRUE(runUntilQuit(5000));
     EXPECT_FALSE(window->visible());
