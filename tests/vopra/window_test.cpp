@@ -159,6 +159,7 @@ public:
         EXPECT_TRUE(window->okButton.enabled());
         Box box = pressOk(*window);
         closeWindow(window);
+        EXPECT_TRUE(box.onScreen) << "the box or its Ok button is off the screen";
         if (box.type != GTK_MESSAGE_WARNING && box.type != GTK_MESSAGE_INFO)
             ADD_FAILURE() << "a message box of type " << box.type;
         return Seen{box.type == GTK_MESSAGE_INFO ? vopra::Outcome::Kind::Information
@@ -475,35 +476,24 @@ TEST_F(MainWindow, closing_the_window_during_an_operation_still_reports_its_outc
     std::filesystem::remove_all(folder);
 }
 
-// Makes every rename of the workflow from the n-th on (counted from 1) fail as on a faulty file system.
-struct FailingRenames {
-    explicit FailingRenames(int from) {
-        count = 0;
-        first = from;
-        vopra::renameFile = [](int folder, const char *name, const char *to, unsigned flags) {
-            if (first && ++count >= first) {
-                errno = EIO;
-                return -1;
-            }
-            return saved(folder, name, to, flags);
-        };
-    }
-    ~FailingRenames() { vopra::renameFile = saved; }
-    static inline int count, first;
-    static inline int (*saved)(int, const char *, const char *, unsigned) = vopra::renameFile;
-};
+// From the n-th rename on (counted from 1; 0: none) the workflow's renames fail as on a faulty file system.
+int failFromRename = 0, renames = 0;
+int (*const realRename)(int, const char *, const char *, unsigned) = vopra::renameFile;
+int failingRename(int folder, const char *from, const char *to, unsigned flags) {
+    if (failFromRename && ++renames >= failFromRename)
+        return errno = EIO, -1;
+    return realRename(folder, from, to, flags);
+}
 
 TEST_F(MainWindow, boxes_show_the_workflows_cause_below_their_text_and_fit_the_screen) {
-    const std::string folder =
-        std::filesystem::temp_directory_path() / ("vopra-boxes-" + std::to_string(getpid()));
-    const std::string oldData(70000, 'o'), newData = oldData + "and a new tail";
-    // A backup name of 255 bytes, the most a file system takes.
-    const std::string longStem(251, 'n');
+    const std::string folder = std::filesystem::temp_directory_path() / ("vopra-boxes-" + std::to_string(getpid()));
+    const std::string oldData(70000, 'o'), newData = oldData + "and a new tail", patch = folder + "/game.qpt";
+    const std::string longStem(251, 'n'); // a backup name of 255 bytes, the most a file system takes
     struct Case {
         const char *what;
         std::string target, content;
-        int failingRenames; // 0: none
-        std::string causeHolds; // a part the box's cause must show; "" when it may be empty
+        int failFromRename;
+        std::string causeHolds; // a part the box's cause must show
     } cases[] = {
         {"a file the patch was not made for", longStem + ".sfc", "another file", 0, longStem},
         {"the patch's target: the patch is undone", "game.sfc", newData, 0, ""},
@@ -511,35 +501,31 @@ TEST_F(MainWindow, boxes_show_the_workflows_cause_below_their_text_and_fit_the_s
          "the original is kept as '"},
         {"a backup name of 255 bytes", longStem + ".sfc", oldData, 0, ""},
     };
+    vopra::renameFile = failingRename;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
+        const std::string target = folder + "/" + c.target;
         auto lay = [&] {
+            failFromRename = 0;
             std::filesystem::remove_all(folder);
             std::filesystem::create_directories(folder);
             std::ofstream(folder + "/game.old", std::ios::binary) << oldData;
             std::ofstream(folder + "/game.new", std::ios::binary) << newData;
             vopra::createPatch((folder + "/game.old").c_str(), (folder + "/game.new").c_str(), vopra::Progress());
-            std::ofstream(folder + "/" + c.target, std::ios::binary) << c.content;
+            std::ofstream(target, std::ios::binary) << c.content;
+            renames = 0;
+            failFromRename = c.failFromRename;
         };
         // The workflow itself, on the same paths, tells what the box must say.
         lay();
-        vopra::Outcome expected;
-        {
-            FailingRenames failing(c.failingRenames);
-            expected = vopra::applyPatch((folder + "/game.qpt").c_str(), (folder + "/" + c.target).c_str(),
-                                         vopra::Progress());
-        }
+        vopra::Outcome expected = vopra::applyPatch(patch.c_str(), target.c_str(), vopra::Progress());
         EXPECT_NE(std::string::npos, std::string(expected.cause).find(c.causeHolds)) << expected.cause;
         lay();
         Application *window = openWindow();
-        window->sourceText.setText((folder + "/game.qpt").c_str());
-        window->targetText.setText((folder + "/" + c.target).c_str());
+        window->sourceText.setText(patch.c_str());
+        window->targetText.setText(target.c_str());
         window->synchronize();
-        Box box;
-        {
-            FailingRenames failing(c.failingRenames);
-            box = pressOk(*window);
-        }
+        Box box = pressOk(*window);
         closeWindow(window);
         EXPECT_EQ(expected.kind == vopra::Outcome::Kind::Information ? GTK_MESSAGE_INFO : GTK_MESSAGE_WARNING,
                   box.type);
@@ -547,6 +533,7 @@ TEST_F(MainWindow, boxes_show_the_workflows_cause_below_their_text_and_fit_the_s
         EXPECT_EQ(std::string(expected.cause), box.secondary);
         EXPECT_TRUE(box.onScreen) << "the box or its Ok button is off the screen";
     }
+    vopra::renameFile = realRename;
     std::filesystem::remove_all(folder);
 }
 
