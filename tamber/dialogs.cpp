@@ -9,10 +9,18 @@ namespace {
 // A name without spaces (a path, a file name) would keep a label on one line as wide as itself, and a
 // box wider than the screen is centred off both its edges with its button out of reach. Breaking
 // between characters where no word break fits keeps each label within the width GTK gives wrapped text
-// (half the screen), and a box that fits is kept on the screen by GTK.
+// (half the screen), and a box that fits is kept on the screen by GTK. No hyphen is added at such a
+// break: in a name it would read as part of the name.
 void wrapAnywhere(GtkWidget *widget, gpointer) {
-    if (GTK_IS_LABEL(widget))
-        gtk_label_set_line_wrap_mode(GTK_LABEL(widget), PANGO_WRAP_WORD_CHAR);
+    if (!GTK_IS_LABEL(widget))
+        return;
+    GtkLabel *label = GTK_LABEL(widget);
+    gtk_label_set_line_wrap_mode(label, PANGO_WRAP_WORD_CHAR);
+    PangoAttrList *own = gtk_label_get_attributes(label);
+    PangoAttrList *attributes = own ? pango_attr_list_copy(own) : pango_attr_list_new();
+    pango_attr_list_insert(attributes, pango_attr_insert_hyphens_new(FALSE));
+    gtk_label_set_attributes(label, attributes);
+    pango_attr_list_unref(attributes);
 }
 
 Toolkit::DialogResponse showMessage(Window &parent, GtkMessageType type, const rudd::string &text,
