@@ -395,30 +395,25 @@ def suite(names):
     return not failed
 
 
-def box_screenshot(path, mode, first, second):
-    """The message box that a run on the two paths ends in, as a picture."""
+def screenshot(path, how, *paths):
+    """The main window with two paths typed in or dropped on it, or the box a run on two paths ends in."""
     vopra = Vopra()
-    vopra.fill(mode, first, second)
-    vopra.press_ok()
-    box = vopra.wait_box()
-    x, y, width, height = geometry(box)
-    xdotool("mousemove", x + width + 50, y + height + 50)
-    time.sleep(0.5)
-    subprocess.run(["import", "-window", str(box), path], check=True)
-    vopra.answer(box)
-    vopra.finish()
-
-
-def screenshot(path, dropped=False):
-    vopra = Vopra()
-    if dropped:
+    if how == "--drop-screenshot":
         vopra.drop(40, 12, ["/home/user/roms/game.sfc", "/home/user/roms/game-fix.qpt"])
     else:
-        vopra.fill("apply", "/home/user/roms/game-fix.qpt", "/home/user/roms/game.sfc")
-    xdotool("mousemove", vopra.x + vopra.width + 50, vopra.y + vopra.height + 50)
+        vopra.fill(*(paths or ("apply", "/home/user/roms/game-fix.qpt", "/home/user/roms/game.sfc")))
+    shown = vopra.window
+    if how == "--box-screenshot":
+        vopra.press_ok()
+        shown = vopra.wait_box()
+    x, y, width, height = geometry(shown)
+    xdotool("mousemove", x + width + 50, y + height + 50)
     time.sleep(0.5)
-    subprocess.run(["import", "-window", str(vopra.window), path], check=True)
-    vopra.close_request()
+    subprocess.run(["import", "-window", str(shown), path], check=True)
+    if shown == vopra.window:
+        vopra.close_request()
+    else:
+        vopra.answer(shown)
     vopra.finish()
 
 
@@ -426,9 +421,7 @@ if __name__ == "__main__":
     VOPRA, QPT, DRAG = sys.argv[1], sys.argv[2], sys.argv[3]
     # Helpers that GTK and the accessibility bus start on demand are reaped here, not left as zombies.
     ctypes.CDLL(None).prctl(36, 1)  # PR_SET_CHILD_SUBREAPER
-    if len(sys.argv) > 5 and sys.argv[4] in ("--screenshot", "--drop-screenshot"):
-        screenshot(sys.argv[5], sys.argv[4] == "--drop-screenshot")
-    elif len(sys.argv) > 8 and sys.argv[4] == "--box-screenshot":
-        box_screenshot(*sys.argv[5:9])
+    if len(sys.argv) > 5 and sys.argv[4] in ("--screenshot", "--drop-screenshot", "--box-screenshot"):
+        screenshot(sys.argv[5], sys.argv[4], *sys.argv[6:9])
     else:
         sys.exit(0 if suite(sys.argv[4:]) else 1)

@@ -30,7 +30,7 @@ GtkWidget *widget(tamber::Object &object) {
 struct Box {
     GtkMessageType type = GtkMessageType(-1);
     std::string text;
-    std::string secondary; // the second label, as shown; empty while it is hidden
+    std::string secondary; // the text below it; empty when there is none
     bool modal = false;
     GtkWindow *parent = nullptr;
     std::vector<gint> responses;
@@ -60,15 +60,12 @@ Box readBox(GtkWidget *dialog) {
         ADD_FAILURE() << "the dialog shown is no message box";
         return box;
     }
-    gchar *text = nullptr;
-    g_object_get(dialog, "message-type", &box.type, "text", &text, nullptr);
+    gchar *text = nullptr, *secondary = nullptr;
+    g_object_get(dialog, "message-type", &box.type, "text", &text, "secondary-text", &secondary, nullptr);
     box.text = text ? text : "";
+    box.secondary = secondary ? secondary : "";
     g_free(text);
-    GList *labels =
-        gtk_container_get_children(GTK_CONTAINER(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog))));
-    if (GList *second = g_list_nth(labels, 1); second && gtk_widget_get_visible(GTK_WIDGET(second->data)))
-        box.secondary = gtk_label_get_text(GTK_LABEL(second->data));
-    g_list_free(labels);
+    g_free(secondary);
     GtkWidget *ok = support::dialogButton(dialog, GTK_RESPONSE_OK);
     box.onScreen = withinScreen(dialog) && ok && withinScreen(ok);
     box.modal = gtk_window_get_modal(GTK_WINDOW(dialog));
