@@ -22,10 +22,12 @@ void CheckBox::create(Window &parent, unsigned x, unsigned y, unsigned width, un
 }
 
 bool CheckBox::checked() {
+    TAMBER_VERIFY(state->widget, "CheckBox::checked() called before create()");
     return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(state->widget)) != 0;
 }
 
 void CheckBox::setChecked(bool checked) {
+    TAMBER_VERIFY(state->widget, "CheckBox::setChecked() called before create()");
     SilentChange silent(*state);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(state->widget), checked);
 }

@@ -28,6 +28,7 @@ void ComboBox::create(Window &parent, unsigned x, unsigned y, unsigned width, un
 }
 
 void ComboBox::addItem(const rudd::string &text) {
+    TAMBER_VERIFY(state->widget, "ComboBox::addItem() called before create()");
     gtk_combo_box_append_text(GTK_COMBO_BOX(state->widget), text);
     if (itemCount++ == 0) {
         SilentChange silent(*state);
@@ -36,6 +37,7 @@ void ComboBox::addItem(const rudd::string &text) {
 }
 
 void ComboBox::reset() {
+    TAMBER_VERIFY(state->widget, "ComboBox::reset() called before create()");
     SilentChange silent(*state);
     for (uint32_t index = itemCount; index-- > 0;)
         gtk_combo_box_remove_text(GTK_COMBO_BOX(state->widget), static_cast<gint>(index));
@@ -43,10 +45,12 @@ void ComboBox::reset() {
 }
 
 int32_t ComboBox::selection() {
+    TAMBER_VERIFY(state->widget, "ComboBox::selection() called before create()");
     return gtk_combo_box_get_active(GTK_COMBO_BOX(state->widget));
 }
 
 void ComboBox::setSelection(unsigned row) {
+    TAMBER_VERIFY(state->widget, "ComboBox::setSelection() called before create()");
     // GTK would take a row past the end as "select nothing"; the caller asked for an item, not for that.
     if (row >= itemCount)
         return;

@@ -6,8 +6,25 @@ namespace tamber {
 
 namespace {
 
+// A name without spaces (a path, a file name) would keep a label on one line as wide as itself, and a
+// box wider than the screen is centred off both its edges with its button out of reach. Breaking
+// between characters where no word break fits keeps each label within the width GTK gives wrapped text
+// (half the screen), and a box that fits is kept on the screen by GTK. No hyphen is added at such a
+// break: in a name it would read as part of the name.
+void wrapAnywhere(GtkWidget *widget, gpointer) {
+    if (!GTK_IS_LABEL(widget))
+        return;
+    GtkLabel *label = GTK_LABEL(widget);
+    gtk_label_set_line_wrap_mode(label, PANGO_WRAP_WORD_CHAR);
+    PangoAttrList *own = gtk_label_get_attributes(label);
+    PangoAttrList *attributes = own ? pango_attr_list_copy(own) : pango_attr_list_new();
+    pango_attr_list_insert(attributes, pango_attr_insert_hyphens_new(FALSE));
+    gtk_label_set_attributes(label, attributes);
+    pango_attr_list_unref(attributes);
+}
+
 Toolkit::DialogResponse showMessage(Window &parent, GtkMessageType type, const rudd::string &text,
-                                    Toolkit::DialogButtons buttons) {
+                                    Toolkit::DialogButtons buttons, const rudd::string &secondary) {
     requireDisplay();
     GtkButtonsType buttonSet = GTK_BUTTONS_OK;
     if (buttons == Toolkit::DialogButtons::OkCancel)
@@ -18,6 +35,10 @@ Toolkit::DialogResponse showMessage(Window &parent, GtkMessageType type, const r
     // The text goes in as an argument, so a percent sign in it is shown as it stands.
     GtkWidget *dialog =
         gtk_message_dialog_new(parentWindowOf(parent), GTK_DIALOG_MODAL, type, buttonSet, "%s", text.text());
+    if (!secondary.empty())
+        gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", secondary.text());
+    gtk_container_foreach(GTK_CONTAINER(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog))),
+                          wrapAnywhere, nullptr);
     gint response = gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
 
@@ -92,21 +113,24 @@ rudd::string chooseFile(Window &parent, const char *title, GtkFileChooserAction 
 
 } // namespace
 
-Toolkit::DialogResponse Toolkit::information(Window &parent, const rudd::string &text,
-                                             DialogButtons buttons) {
-    return showMessage(parent, GTK_MESSAGE_INFO, text, buttons);
+Toolkit::DialogResponse Toolkit::information(Window &parent, const rudd::string &text, DialogButtons buttons,
+                                             const rudd::string &secondary) {
+    return showMessage(parent, GTK_MESSAGE_INFO, text, buttons, secondary);
 }
 
-Toolkit::DialogResponse Toolkit::question(Window &parent, const rudd::string &text, DialogButtons buttons) {
-    return showMessage(parent, GTK_MESSAGE_QUESTION, text, buttons);
+Toolkit::DialogResponse Toolkit::question(Window &parent, const rudd::string &text, DialogButtons buttons,
+                                          const rudd::string &secondary) {
+    return showMessage(parent, GTK_MESSAGE_QUESTION, text, buttons, secondary);
 }
 
-Toolkit::DialogResponse Toolkit::warning(Window &parent, const rudd::string &text, DialogButtons buttons) {
-    return showMessage(parent, GTK_MESSAGE_WARNING, text, buttons);
+Toolkit::DialogResponse Toolkit::warning(Window &parent, const rudd::string &text, DialogButtons buttons,
+                                         const rudd::string &secondary) {
+    return showMessage(parent, GTK_MESSAGE_WARNING, text, buttons, secondary);
 }
 
-Toolkit::DialogResponse Toolkit::critical(Window &parent, const rudd::string &text, DialogButtons buttons) {
-    return showMessage(parent, GTK_MESSAGE_ERROR, text, buttons);
+Toolkit::DialogResponse Toolkit::critical(Window &parent, const rudd::string &text, DialogButtons buttons,
+                                          const rudd::string &secondary) {
+    return showMessage(parent, GTK_MESSAGE_ERROR, text, buttons, secondary);
 }
 
 rudd::string Toolkit::fileOpen(Window &parent, const rudd::string &filter, const rudd::string &folder) {

@@ -27,14 +27,17 @@ void EditBox::create(Window &parent, unsigned x, unsigned y, unsigned width, uns
 }
 
 void EditBox::setEditable(bool editable) {
+    TAMBER_VERIFY(state->widget, "EditBox::setEditable() called before create()");
     gtk_text_view_set_editable(GTK_TEXT_VIEW(state->subWidget), editable);
 }
 
 void EditBox::setWordWrap(bool wrap) {
+    TAMBER_VERIFY(state->widget, "EditBox::setWordWrap() called before create()");
     gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(state->subWidget), wrap ? GTK_WRAP_WORD_CHAR : GTK_WRAP_NONE);
 }
 
 rudd::string EditBox::text() {
+    TAMBER_VERIFY(state->widget, "EditBox::text() called before create()");
     GtkTextIter start, end;
     gtk_text_buffer_get_bounds(state->textBuffer, &start, &end);
     gchar *text = gtk_text_buffer_get_text(state->textBuffer, &start, &end, TRUE);
@@ -44,15 +47,18 @@ rudd::string EditBox::text() {
 }
 
 void EditBox::setText(const rudd::string &text) {
+    TAMBER_VERIFY(state->widget, "EditBox::setText() called before create()");
     SilentChange silent(*state);
     gtk_text_buffer_set_text(state->textBuffer, text, -1);
 }
 
 bool EditBox::focused() {
+    TAMBER_VERIFY(state->widget, "EditBox::focused() called before create()");
     return gtk_widget_is_focus(state->subWidget);
 }
 
 void EditBox::setFocused() {
+    TAMBER_VERIFY(state->widget, "EditBox::setFocused() called before create()");
     gtk_widget_grab_focus(state->subWidget);
 }
 

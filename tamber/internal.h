@@ -9,6 +9,7 @@
 
 #include "tamber/font.h"
 #include "tamber/object.h"
+#include "tamber/verify.h"
 
 namespace tamber {
 

@@ -14,7 +14,15 @@ void Label::create(Window &parent, unsigned x, unsigned y, unsigned width, unsig
 }
 
 void Label::setText(const rudd::string &text) {
+    TAMBER_VERIFY(state->widget, "Label::setText() called before create()");
     gtk_label_set_text(GTK_LABEL(state->widget), text);
+}
+
+void Label::setFor(Widget &control) {
+    TAMBER_VERIFY(state->widget, "Label::setFor() called before create()");
+    // GTK's accessibility support reads both relations from the mnemonic widget; without a mnemonic in
+    // the text no key is bound.
+    gtk_label_set_mnemonic_widget(GTK_LABEL(state->widget), Internal::state(control).widget);
 }
 
 } // namespace tamber

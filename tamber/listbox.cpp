@@ -171,6 +171,7 @@ void ListBox::create(Window &parent, unsigned x, unsigned y, unsigned width, uns
 }
 
 void ListBox::setHeaderVisible(bool visible) {
+    TAMBER_VERIFY(state->widget, "ListBox::setHeaderVisible() called before create()");
     gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(state->subWidget), visible);
 }
 
@@ -181,10 +182,12 @@ void ListBox::setCheckable(bool checkable) {
 }
 
 void ListBox::autoSizeColumns() {
+    TAMBER_VERIFY(state->widget, "ListBox::autoSizeColumns() called before create()");
     gtk_tree_view_columns_autosize(GTK_TREE_VIEW(state->subWidget));
 }
 
 void ListBox::reset() {
+    TAMBER_VERIFY(state->widget, "ListBox::reset() called before create()");
     // Forgotten first, so a cursor change caused by the clearing reports nothing.
     listState->lastSelection = -1;
     gtk_list_store_clear(listState->store);
@@ -222,6 +225,7 @@ void ListBox::setChecked(unsigned row, bool checked) {
 }
 
 std::optional<unsigned> ListBox::selection() {
+    TAMBER_VERIFY(state->widget, "ListBox::selection() called before create()");
     GtkTreeSelection *selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(state->subWidget));
     GtkTreeModel *model = modelOf(*listState);
     GtkTreeIter iter;
@@ -236,6 +240,7 @@ std::optional<unsigned> ListBox::selection() {
 }
 
 void ListBox::setSelection(unsigned row) {
+    TAMBER_VERIFY(state->widget, "ListBox::setSelection() called before create()");
     GtkTreeSelection *selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(state->subWidget));
     gtk_tree_selection_unselect_all(selection);
     GtkTreeIter iter;
@@ -244,6 +249,7 @@ void ListBox::setSelection(unsigned row) {
 }
 
 void ListBox::setFont(Font &font) {
+    TAMBER_VERIFY(state->widget, "ListBox::setFont() called before create()");
     Widget::setFont(font);
     // The header labels are not inside the scrolled window's widget tree, so they get the font one by one.
     GtkTreeView *view = GTK_TREE_VIEW(state->subWidget);
@@ -256,10 +262,12 @@ void ListBox::setFont(Font &font) {
 }
 
 bool ListBox::focused() {
+    TAMBER_VERIFY(state->widget, "ListBox::focused() called before create()");
     return gtk_widget_is_focus(state->subWidget);
 }
 
 void ListBox::setFocused() {
+    TAMBER_VERIFY(state->widget, "ListBox::setFocused() called before create()");
     gtk_widget_grab_focus(state->subWidget);
 }
 

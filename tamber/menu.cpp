@@ -55,18 +55,22 @@ void createMenu(Menu &menu, GtkMenuShell *shell, const rudd::string &text) {
 Action::Action() {}
 
 bool Action::visible() {
+    TAMBER_VERIFY(state->widget, "Action::visible() called before create()");
     return gtk_widget_get_visible(state->widget);
 }
 
 void Action::setVisible(bool visible) {
+    TAMBER_VERIFY(state->widget, "Action::setVisible() called before create()");
     gtk_widget_set_visible(state->widget, visible);
 }
 
 bool Action::enabled() {
+    TAMBER_VERIFY(state->widget, "Action::enabled() called before create()");
     return gtk_widget_get_sensitive(state->widget);
 }
 
 void Action::setEnabled(bool enabled) {
+    TAMBER_VERIFY(state->widget, "Action::setEnabled() called before create()");
     gtk_widget_set_sensitive(state->widget, enabled);
 }
 
@@ -109,10 +113,12 @@ void CheckMenuItem::create(Menu &parent, const rudd::string &text) {
 }
 
 bool CheckMenuItem::checked() {
+    TAMBER_VERIFY(state->widget, "CheckMenuItem::checked() called before create()");
     return gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(state->widget)) != 0;
 }
 
 void CheckMenuItem::setChecked(bool checked) {
+    TAMBER_VERIFY(state->widget, "CheckMenuItem::setChecked() called before create()");
     SilentChange silent(*state);
     gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(state->widget), checked);
 }
@@ -140,10 +146,12 @@ void RadioMenuItem::create(RadioMenuItem &sibling, const rudd::string &text) {
 }
 
 bool RadioMenuItem::checked() {
+    TAMBER_VERIFY(state->widget, "RadioMenuItem::checked() called before create()");
     return gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(state->widget)) != 0;
 }
 
 void RadioMenuItem::setChecked() {
+    TAMBER_VERIFY(state->widget, "RadioMenuItem::setChecked() called before create()");
     SilentChange silent(*state);
     gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(state->widget), TRUE);
 }

@@ -4,7 +4,15 @@
 #include "tamber/internal.h"
 #include "tamber/toolkit.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace tamber {
+
+void verifyFailed(const char *file, int line, const char *condition, const char *what) {
+    fprintf(stderr, "%s:%d: %s (%s)\n", file, line, what, condition);
+    abort();
+}
 
 // Object
 
@@ -141,6 +149,7 @@ void Window::create(int32_t x, int32_t y, int32_t width, int32_t height, const r
 }
 
 Geometry Window::geometry() {
+    TAMBER_VERIFY(state->widget, "Window::geometry() called before create()");
     Geometry geometry{};
     gint x = 0, y = 0, width = 0, height = 0;
     gtk_window_get_position(GTK_WINDOW(state->widget), &x, &y);
@@ -165,35 +174,43 @@ void Window::setDefaultFont(Font &font) {
 }
 
 void Window::setFont(Font &font) {
+    TAMBER_VERIFY(state->widget, "Window::setFont() called before create()");
     applyFont(state->statusBar, Internal::description(font));
 }
 
 bool Window::focused() {
+    TAMBER_VERIFY(state->widget, "Window::focused() called before create()");
     return gtk_window_is_active(GTK_WINDOW(state->widget));
 }
 
 void Window::setFocused() {
+    TAMBER_VERIFY(state->widget, "Window::setFocused() called before create()");
     gtk_window_present(GTK_WINDOW(state->widget));
 }
 
 void Window::setTitle(const rudd::string &text) {
+    TAMBER_VERIFY(state->widget, "Window::setTitle() called before create()");
     gtk_window_set_title(GTK_WINDOW(state->widget), text);
 }
 
 void Window::setStatusText(const rudd::string &text) {
+    TAMBER_VERIFY(state->widget, "Window::setStatusText() called before create()");
     gtk_statusbar_pop(GTK_STATUSBAR(state->statusBar), 1);
     gtk_statusbar_push(GTK_STATUSBAR(state->statusBar), 1, text);
 }
 
 void Window::setMenuVisible(bool visible) {
+    TAMBER_VERIFY(state->widget, "Window::setMenuVisible() called before create()");
     gtk_widget_set_visible(state->menuContainer, visible);
 }
 
 void Window::setStatusVisible(bool visible) {
+    TAMBER_VERIFY(state->widget, "Window::setStatusVisible() called before create()");
     gtk_widget_set_visible(state->statusBar, visible);
 }
 
 void Window::setBackgroundColor(uint8_t red, uint8_t green, uint8_t blue) {
+    TAMBER_VERIFY(state->widget, "Window::setBackgroundColor() called before create()");
     GdkColor color;
     color.pixel = (static_cast<guint32>(red) << 16) | (static_cast<guint32>(green) << 8) | blue;
     color.red = static_cast<guint16>(red * 257);

@@ -42,10 +42,12 @@ void RadioBox::create(RadioBox &other, unsigned x, unsigned y, unsigned width, u
 }
 
 bool RadioBox::checked() {
+    TAMBER_VERIFY(state->widget, "RadioBox::checked() called before create()");
     return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(state->widget)) != 0;
 }
 
 void RadioBox::setChecked() {
+    TAMBER_VERIFY(state->widget, "RadioBox::setChecked() called before create()");
     SilentChange silent(*state);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(state->widget), TRUE);
 }

@@ -30,17 +30,25 @@ void TextBox::create(Window &parent, unsigned x, unsigned y, unsigned width, uns
 }
 
 void TextBox::setEditable(bool editable) {
+    TAMBER_VERIFY(state->widget, "TextBox::setEditable() called before create()");
     gtk_entry_set_editable(GTK_ENTRY(state->widget), editable);
 }
 
 rudd::string TextBox::text() {
+    TAMBER_VERIFY(state->widget, "TextBox::text() called before create()");
     return rudd::string(gtk_entry_get_text(GTK_ENTRY(state->widget)));
 }
 
 void TextBox::setText(const rudd::string &text) {
+    TAMBER_VERIFY(state->widget, "TextBox::setText() called before create()");
     // GTK reports a replaced text as a change (often twice: cleared, then set); none of it is the user's.
     SilentChange silent(*state);
     gtk_entry_set_text(GTK_ENTRY(state->widget), text);
+}
+
+void TextBox::showEnd() {
+    TAMBER_VERIFY(state->widget, "TextBox::showEnd() called before create()");
+    gtk_editable_set_position(GTK_EDITABLE(state->widget), -1);
 }
 
 } // namespace tamber

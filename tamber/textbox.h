@@ -12,6 +12,9 @@ public:
     void setEditable(bool editable);
     rudd::string text();
     void setText(const rudd::string &text);
+    // Puts the cursor after the last character, so a text longer than the box shows its end (a path
+    // its file name) instead of its start.
+    void showEnd();
 
     rudd::function<void()> onActivate; // Enter pressed, whether or not the text changed
     rudd::function<void()> onChange;

@@ -56,6 +56,21 @@ void requireDisplay() {
     exit(1);
 }
 
+void Toolkit::setApplicationName(const rudd::string &name) {
+    requireDisplay();
+    // GLib takes the application name once (a second call only warns).
+    if (g_strcmp0(g_get_application_name(), name) != 0)
+        g_set_application_name(name);
+    g_set_prgname(name);
+    gdk_set_program_class(name);
+    gtk_window_set_default_icon_name(name);
+    // GTK's accessibility module made its root object at start-up and gave it the program name as GLib
+    // holds it, interned and never freed, without owning it: atk_object_set_name would free it. An
+    // interned name is held the same way, and assistive technologies read the application's name there.
+    if (AtkObject *root = atk_get_root())
+        root->name = const_cast<gchar *>(g_intern_string(name));
+}
+
 bool Toolkit::pending() {
     requireDisplay();
     return gtk_events_pending();

@@ -18,6 +18,12 @@ public:
     // with one line naming the display and exit status 1, as GTK's own start-up would end it.
     static bool ready();
 
+    // Names the program for the desktop and for assistive technologies: the class and name of the windows
+    // created afterwards (which a launcher's StartupWMClass matches), the application's name, and the
+    // theme's icon of that name for every window (none, quietly, where the theme has no such icon). The
+    // fixed argument vector GTK started with stays as it is.
+    static void setApplicationName(const rudd::string &name);
+
     static bool pending();
     // Handles every waiting event and returns; never blocks. Safe from inside a callback.
     static void run();
@@ -29,13 +35,19 @@ public:
     enum class DialogButtons : unsigned { Ok = 0, OkCancel = 1, YesNo = 2 };
     enum class DialogResponse : unsigned { Ok = 0, Cancel = 1, Yes = 2, No = 3 };
 
-    // Modal message boxes; the text is shown literally (no printf conversions). Escape or a close through
-    // the window manager answers Cancel for OkCancel, No for YesNo and Ok otherwise. The parent is a
-    // created window or Window::noParent.
-    static DialogResponse information(Window &parent, const rudd::string &text, DialogButtons buttons);
-    static DialogResponse question(Window &parent, const rudd::string &text, DialogButtons buttons);
-    static DialogResponse warning(Window &parent, const rudd::string &text, DialogButtons buttons);
-    static DialogResponse critical(Window &parent, const rudd::string &text, DialogButtons buttons);
+    // Modal message boxes; the texts are shown literally (no printf conversions). The secondary text, when
+    // not empty, explains the text below it in a plainer face; without one a box shows its text alone.
+    // Every box fits the screen: its texts wrap, within a long name where they must. Escape or a close
+    // through the window manager answers Cancel for OkCancel, No for YesNo and Ok otherwise. The parent
+    // is a created window or Window::noParent.
+    static DialogResponse information(Window &parent, const rudd::string &text, DialogButtons buttons,
+                                      const rudd::string &secondary = rudd::string());
+    static DialogResponse question(Window &parent, const rudd::string &text, DialogButtons buttons,
+                                   const rudd::string &secondary = rudd::string());
+    static DialogResponse warning(Window &parent, const rudd::string &text, DialogButtons buttons,
+                                  const rudd::string &secondary = rudd::string());
+    static DialogResponse critical(Window &parent, const rudd::string &text, DialogButtons buttons,
+                                   const rudd::string &secondary = rudd::string());
 
     // Modal file choosers. The filter text holds entries separated by "\n", each a name and a comma list
     // of patterns separated by "\t" (for example "QPT patches\t*.qpt\nAll files\t*"). They answer the

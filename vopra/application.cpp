@@ -20,17 +20,28 @@ static void keepFiles(const string_list &dropped, string_list &files) {
     }
 }
 
+// The box's text is the outcome's own; its cause (why a run failed, where an original is kept, what a
+// success did beyond the expected) follows below it in the same words qpt prints.
 static void report(Application &window, const vopra::Outcome &outcome) {
     if (outcome.kind == vopra::Outcome::Kind::Information) {
         // The engine's last report comes up to 255 positions before the end, which the whole-percent rule
         // shows as 99: a finished run shows a full bar behind its message.
         window.progressBar.setPosition(100);
-        Toolkit::information(window, outcome.message, Toolkit::DialogButtons::Ok);
+        Toolkit::information(window, outcome.message, Toolkit::DialogButtons::Ok, outcome.cause);
     } else
-        Toolkit::warning(window, outcome.message, Toolkit::DialogButtons::Ok);
+        Toolkit::warning(window, outcome.message, Toolkit::DialogButtons::Ok, outcome.cause);
+}
+
+// A path the toolkit or a drop puts in a box shows its end: in the narrow box the file's own name is what
+// tells the user which file it is.
+static void fillPath(tamber::TextBox &box, const string &path) {
+    box.setText(path);
+    box.showEnd();
 }
 
 void Application::initialize() {
+    // Before the window exists: its class ties it to vopra's menu entry.
+    Toolkit::setApplicationName("vopra");
     create(128, 128, 256, 256, "vopra v04");
     // Controls take the window's default font when they are created, so it must be set first.
     font.create("Sans", 8, 0);
@@ -49,6 +60,9 @@ void Application::initialize() {
     progressBar.setVisible(false);
     okButton.create(*this, 395, 105, 80, 25, "Ok");
     okButton.setEnabled(false);
+    // A screen reader names each path box by the caption beside it.
+    sourceLabel.setFor(sourceText);
+    targetLabel.setFor(targetText);
 
     setGeometry(128, 128, 480, 135);
 
@@ -60,7 +74,7 @@ void Application::initialize() {
             Toolkit::fileOpen(*this, applyMode.checked() ? "QPT patches\t*.qpt" : "All files\t*", "");
         if (path.empty())
             return;
-        sourceText.setText(path);
+        fillPath(sourceText, path);
         synchronize();
     };
     targetBrowse.onClick = [this]() {
@@ -68,7 +82,7 @@ void Application::initialize() {
                                           : Toolkit::fileOpen(*this, "All files\t*", "");
         if (path.empty())
             return;
-        targetText.setText(path);
+        fillPath(targetText, path);
         synchronize();
     };
     okButton.onClick = [this]() {
@@ -137,7 +151,7 @@ void Application::dropOnBox(tamber::TextBox &box, const string_list &dropped) {
     keepFiles(dropped, files);
     if (!box.enabled() || files.count() == 0)
         return;
-    box.setText(files[0]);
+    fillPath(box, files[0]);
     synchronize();
 }
 
@@ -152,17 +166,17 @@ void Application::dropOnWindow(const string_list &dropped) {
         for (uint32_t i = 0; i < files.count(); i++) {
             bool patch = rudd::iendswith(files[i], ".qpt");
             if (patch && !patchTaken)
-                sourceText.setText(files[i]);
+                fillPath(sourceText, files[i]);
             else if (!patch && !targetTaken)
-                targetText.setText(files[i]);
+                fillPath(targetText, files[i]);
             (patch ? patchTaken : targetTaken) = true;
         }
     } else if (files.count() >= 2) {
-        sourceText.setText(files[0]);
-        targetText.setText(files[1]);
+        fillPath(sourceText, files[0]);
+        fillPath(targetText, files[1]);
     } else if (sourceText.text().empty())
-        sourceText.setText(files[0]);
+        fillPath(sourceText, files[0]);
     else if (targetText.text().empty())
-        targetText.setText(files[0]);
+        fillPath(targetText, files[0]);
     synchronize();
 }

@@ -14,16 +14,9 @@ using support::widgetOf;
 
 namespace {
 
-class Surfaces : public support::ToolkitTest {
+class Surfaces : public support::WindowTest {
 protected:
-    void SetUp() override {
-        support::ToolkitTest::SetUp();
-        window.create(30, 30, 200, 120, "surfaces");
-    }
-    void TearDown() override {
-        window.setVisible(false);
-        support::ToolkitTest::TearDown();
-    }
+    Surfaces() : WindowTest(30, 30, 200, 120, "surfaces") {}
 
     // Waits until the canvas's pixel at (x, y) shows the colour.
     bool shows(GtkWidget *area, int x, int y, uint32_t color) {
@@ -33,7 +26,6 @@ protected:
         });
     }
 
-    tamber::Window window;
 };
 
 TEST_F(Surfaces, canvas_starts_black_and_shows_red_green_blue_with_the_top_byte_ignored) {

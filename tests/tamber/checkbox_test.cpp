@@ -9,17 +9,9 @@ using support::widgetOf;
 
 namespace {
 
-class Checks : public support::ToolkitTest {
+class Checks : public support::WindowTest {
 protected:
-    void SetUp() override {
-        support::ToolkitTest::SetUp();
-        window.create(60, 60, 200, 100, "checks");
-    }
-    void TearDown() override {
-        window.setVisible(false);
-        support::ToolkitTest::TearDown();
-    }
-    tamber::Window window;
+    Checks() : WindowTest(60, 60, 200, 100, "checks") {}
 };
 
 TEST_F(Checks, clicks_report_both_directions_and_set_checked_stays_silent) {

@@ -10,16 +10,9 @@ using support::widgetOf;
 
 namespace {
 
-class Combos : public support::ToolkitTest {
+class Combos : public support::WindowTest {
 protected:
-    void SetUp() override {
-        support::ToolkitTest::SetUp();
-        window.create(60, 60, 260, 200, "combos");
-    }
-    void TearDown() override {
-        window.setVisible(false);
-        support::ToolkitTest::TearDown();
-    }
+    Combos() : WindowTest(60, 60, 260, 200, "combos") {}
 
     static GtkTreeModel *model(ComboBox &combo) {
         return gtk_combo_box_get_model(GTK_COMBO_BOX(widgetOf(combo)));
@@ -36,7 +29,6 @@ protected:
         return result;
     }
 
-    tamber::Window window;
 };
 
 TEST_F(Combos, items_come_from_the_lines_of_the_text_with_the_first_selected_silently) {

@@ -14,17 +14,9 @@ using support::widgetOf;
 
 namespace {
 
-class Controls : public support::ToolkitTest {
+class Controls : public support::WindowTest {
 protected:
-    void SetUp() override {
-        support::ToolkitTest::SetUp();
-        window.create(40, 40, 320, 240, "controls");
-    }
-    void TearDown() override {
-        window.setVisible(false);
-        support::ToolkitTest::TearDown();
-    }
-    Window window;
+    Controls() : WindowTest(40, 40, 320, 240, "controls") {}
 };
 
 TEST_F(Controls, control_is_placed_in_the_form_at_its_position_and_size) {
@@ -252,6 +244,13 @@ TEST_F(Controls, set_focused_shows_a_hidden_control_first) {
     box.setFocused();
     EXPECT_TRUE(box.visible());
     EXPECT_TRUE(box.focused());
+}
+
+// This binary's text box is built with the toolkit's checks on, whatever the build type (see
+// CMakeLists.txt), so a misuse must end the process at once with the line naming it.
+TEST(Misuse, control_used_before_create_stops_with_one_line) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(TextBox().text(), "textbox\\.cpp:[0-9]+: TextBox::text\\(\\) called before create\\(\\)");
 }
 
 } // namespace

@@ -22,6 +22,7 @@ namespace {
 struct Seen {
     std::string title;
     std::string text;
+    std::string secondary; // the second label's text, as shown: empty when it is hidden
     int messageType = -1;
     GtkWindow *transientFor = nullptr;
     bool modal = false;
@@ -45,6 +46,11 @@ Seen look(GtkWidget *dialog) {
         seen.text = text ? text : "";
         seen.messageType = type;
         g_free(text);
+        GList *labels =
+            gtk_container_get_children(GTK_CONTAINER(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog))));
+        if (GList *second = g_list_nth(labels, 1); second && gtk_widget_get_visible(GTK_WIDGET(second->data)))
+            seen.secondary = gtk_label_get_text(GTK_LABEL(second->data));
+        g_list_free(labels);
     }
     seen.transientFor = gtk_window_get_transient_for(GTK_WINDOW(dialog));
     seen.modal = gtk_window_get_modal(GTK_WINDOW(dialog));
@@ -88,22 +94,20 @@ void answerWith(Seen &seen, Answer answer, gint response = GTK_RESPONSE_NONE) {
     });
 }
 
-class Dialogs : public support::ToolkitTest {
+class Dialogs : public support::WindowTest {
 protected:
+    Dialogs() : WindowTest(100, 100, 300, 200, "parent") {}
     void SetUp() override {
-        support::ToolkitTest::SetUp();
-        window.create(100, 100, 300, 200, "parent");
+        support::WindowTest::SetUp();
         ASSERT_TRUE(support::showWindow(window));
     }
     void TearDown() override {
-        window.setVisible(false);
         EXPECT_EQ(support::liveDialog(), nullptr) << "a dialog was left open";
-        support::ToolkitTest::TearDown();
+        support::WindowTest::TearDown();
     }
-    Window window;
 };
 
-using Show = Response (*)(Window &, const rudd::string &, Buttons);
+using Show = Response (*)(Window &, const rudd::string &, Buttons, const rudd::string &);
 
 TEST_F(Dialogs, every_button_set_answers_by_button_escape_and_close) {
     struct Case {
@@ -147,16 +151,18 @@ TEST_F(Dialogs, each_kind_shows_its_message_type_and_the_text_literally) {
     struct Case {
         Show show;
         GtkMessageType type;
-    } cases[] = {{Toolkit::information, GTK_MESSAGE_INFO},
-                 {Toolkit::question, GTK_MESSAGE_QUESTION},
-                 {Toolkit::warning, GTK_MESSAGE_WARNING},
-                 {Toolkit::critical, GTK_MESSAGE_ERROR}};
+        const char *secondary; // "" shows the text alone
+    } cases[] = {{Toolkit::information, GTK_MESSAGE_INFO, ""},
+                 {Toolkit::question, GTK_MESSAGE_QUESTION, "why: 50% %s"},
+                 {Toolkit::warning, GTK_MESSAGE_WARNING, "why: 50% %s"},
+                 {Toolkit::critical, GTK_MESSAGE_ERROR, ""}};
     for (const Case &c : cases) {
         Seen seen;
         answerWith(seen, Answer::Button, GTK_RESPONSE_OK);
-        EXPECT_EQ(c.show(window, "100% done: %s %d %n %%", Buttons::Ok), Response::Ok);
+        EXPECT_EQ(c.show(window, "100% done: %s %d %n %%", Buttons::Ok, c.secondary), Response::Ok);
         EXPECT_EQ(seen.messageType, c.type);
         EXPECT_EQ(seen.text, "100% done: %s %d %n %%");
+        EXPECT_EQ(seen.secondary, c.secondary);
         EXPECT_EQ(seen.transientFor, GTK_WINDOW(support::widgetOf(window)));
         EXPECT_TRUE(seen.modal);
     }

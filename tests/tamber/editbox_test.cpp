@@ -10,21 +10,13 @@ using support::widgetOf;
 
 namespace {
 
-class Edits : public support::ToolkitTest {
+class Edits : public support::WindowTest {
 protected:
-    void SetUp() override {
-        support::ToolkitTest::SetUp();
-        window.create(60, 60, 300, 200, "edits");
-    }
-    void TearDown() override {
-        window.setVisible(false);
-        support::ToolkitTest::TearDown();
-    }
+    Edits() : WindowTest(60, 60, 300, 200, "edits") {}
     static GtkWidget *view(EditBox &box) { return support::stateOf(box).subWidget; }
     static bool horizontalBarShown(EditBox &box) {
         return gtk_widget_get_visible(gtk_scrolled_window_get_hscrollbar(GTK_SCROLLED_WINDOW(widgetOf(box))));
     }
-    tamber::Window window;
 };
 
 TEST_F(Edits, typing_reports_each_edit_and_the_program_stays_silent) {

@@ -10,16 +10,9 @@ using namespace tamber;
 
 namespace {
 
-class Lists : public support::ToolkitTest {
+class Lists : public support::WindowTest {
 protected:
-    void SetUp() override {
-        support::ToolkitTest::SetUp();
-        window.create(20, 20, 320, 240, "lists");
-    }
-    void TearDown() override {
-        window.setVisible(false);
-        support::ToolkitTest::TearDown();
-    }
+    Lists() : WindowTest(20, 20, 320, 240, "lists") {}
 
     static GtkTreeView *view(ListBox &list) { return GTK_TREE_VIEW(support::stateOf(list).subWidget); }
     static GtkTreeModel *model(ListBox &list) { return gtk_tree_view_get_model(view(list)); }
@@ -57,7 +50,6 @@ protected:
         return support::cellCenter(view(list), row, column(list, 1));
     }
 
-    tamber::Window window;
 };
 
 TEST_F(Lists, header_text_fixes_the_columns) {

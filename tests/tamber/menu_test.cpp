@@ -10,16 +10,9 @@ using support::widgetOf;
 
 namespace {
 
-class Menus : public support::ToolkitTest {
+class Menus : public support::WindowTest {
 protected:
-    void SetUp() override {
-        support::ToolkitTest::SetUp();
-        window.create(40, 40, 240, 160, "menus");
-    }
-    void TearDown() override {
-        window.setVisible(false);
-        support::ToolkitTest::TearDown();
-    }
+    Menus() : WindowTest(40, 40, 240, 160, "menus") {}
 
     // Opens the menu from the menu bar, as a user would.
     static void open(Menu &menu, Action &entry) {
@@ -39,7 +32,6 @@ protected:
             << "the menu did not close";
     }
 
-    tamber::Window window;
 };
 
 TEST_F(Menus, menu_bar_stays_hidden_until_shown_and_clicks_activate_items) {

@@ -11,16 +11,9 @@ using support::widgetOf;
 
 namespace {
 
-class Sliders : public support::ToolkitTest {
+class Sliders : public support::WindowTest {
 protected:
-    void SetUp() override {
-        support::ToolkitTest::SetUp();
-        window.create(60, 60, 300, 240, "sliders");
-    }
-    void TearDown() override {
-        window.setVisible(false);
-        support::ToolkitTest::TearDown();
-    }
+    Sliders() : WindowTest(60, 60, 300, 240, "sliders") {}
 
     // The centre of the knob and the far end of the trough, on the screen.
     static support::Point knob(GtkWidget *scale, bool horizontal) {
@@ -38,7 +31,6 @@ protected:
         return {origin.x + scale->allocation.width / 2, origin.y + scale->allocation.height + 20};
     }
 
-    tamber::Window window;
 };
 
 TEST_F(Sliders, set_position_reports_each_change_once_and_stays_in_range) {

@@ -37,9 +37,6 @@ void logHandler(const gchar *domain, GLogLevelFlags level, const gchar *message,
 class Environment : public ::testing::Environment {
 public:
     void SetUp() override {
-        // A test that starts this binary again in a changed environment checks start-up itself.
-        if (getenv("TAMBER_TEST_CHILD"))
-            return;
         ASSERT_TRUE(tamber::Toolkit::ready()) << "no X display: GUI tests need one (tools/with-xvfb.sh)";
         g_log_set_default_handler(logHandler, nullptr);
         for (const char *domain : {"Gtk", "Gdk", "GLib", "GLib-GObject", "Pango", "GdkPixbuf", "GLib-GIO"})
@@ -142,6 +139,16 @@ void ToolkitTest::SetUp() {
 void ToolkitTest::TearDown() {
     settle();
     EXPECT_EQ(warnings, warningsBefore) << "GTK logged warnings during the test (see stderr)";
+}
+
+void WindowTest::SetUp() {
+    ToolkitTest::SetUp();
+    window.create(x, y, width, height, title);
+}
+
+void WindowTest::TearDown() {
+    window.setVisible(false);
+    ToolkitTest::TearDown();
 }
 
 GtkWidget *widgetOf(tamber::Object &object) {

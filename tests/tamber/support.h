@@ -10,6 +10,7 @@
 #include <gtk/gtk.h>
 
 #include "tamber/internal.h"
+#include "tamber/object.h"
 
 namespace support {
 
@@ -76,6 +77,21 @@ protected:
 
 private:
     int warningsBefore = 0;
+};
+
+// A toolkit test with one created, hidden window at the given place, hidden again after the test.
+class WindowTest : public ToolkitTest {
+protected:
+    WindowTest(int x, int y, int width, int height, const char *title)
+        : x(x), y(y), width(width), height(height), title(title) {}
+    void SetUp() override;
+    void TearDown() override;
+
+    tamber::Window window;
+
+private:
+    int x, y, width, height;
+    const char *title;
 };
 
 } // namespace support

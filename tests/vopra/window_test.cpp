@@ -8,10 +8,13 @@
 #include "rudd/qpt.h"
 #include "tamber/toolkit.h"
 #include "vopra/application.h"
+#include "vopra/files.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -27,10 +30,23 @@ GtkWidget *widget(tamber::Object &object) {
 struct Box {
     GtkMessageType type = GtkMessageType(-1);
     std::string text;
+    std::string secondary; // the text below it; empty when there is none
     bool modal = false;
     GtkWindow *parent = nullptr;
     std::vector<gint> responses;
+    bool onScreen = false; // the box and its Ok button lie wholly within the screen
 };
+
+// Whether the widget's window area, as the X server places it, lies within the screen.
+bool withinScreen(GtkWidget *widget) {
+    int x = 0, y = 0;
+    gdk_window_get_origin(gtk_widget_get_toplevel(widget)->window, &x, &y);
+    int dx = 0, dy = 0;
+    gtk_widget_translate_coordinates(widget, gtk_widget_get_toplevel(widget), 0, 0, &dx, &dy);
+    GtkAllocation size = widget->allocation;
+    return x + dx >= 0 && y + dy >= 0 && x + dx + size.width <= support::screenWidth() &&
+           y + dy + size.height <= support::screenHeight();
+}
 
 void collectResponse(GtkWidget *button, gpointer data) {
     auto *box = static_cast<Box *>(data);
@@ -44,10 +60,14 @@ Box readBox(GtkWidget *dialog) {
         ADD_FAILURE() << "the dialog shown is no message box";
         return box;
     }
-    gchar *text = nullptr;
-    g_object_get(dialog, "message-type", &box.type, "text", &text, nullptr);
+    gchar *text = nullptr, *secondary = nullptr;
+    g_object_get(dialog, "message-type", &box.type, "text", &text, "secondary-text", &secondary, nullptr);
     box.text = text ? text : "";
+    box.secondary = secondary ? secondary : "";
     g_free(text);
+    g_free(secondary);
+    GtkWidget *ok = support::dialogButton(dialog, GTK_RESPONSE_OK);
+    box.onScreen = withinScreen(dialog) && ok && withinScreen(ok);
     box.modal = gtk_window_get_modal(GTK_WINDOW(dialog));
     box.parent = gtk_window_get_transient_for(GTK_WINDOW(dialog));
     gtk_container_foreach(GTK_CONTAINER(GTK_DIALOG(dialog)->action_area), collectResponse, &box);
@@ -127,7 +147,6 @@ Box pressOk(Application &window) {
 
 class WindowDriver : public Driver {
 public:
-    bool showsCauses() const override { return false; }
     Seen run(Operation operation, const std::string &first, const std::string &second) override {
         Application *window = openWindow();
         support::click(widget(operation == Operation::Apply ? window->applyMode : window->createMode));
@@ -137,17 +156,18 @@ public:
         EXPECT_TRUE(window->okButton.enabled());
         Box box = pressOk(*window);
         closeWindow(window);
+        EXPECT_TRUE(box.onScreen) << "the box or its Ok button is off the screen";
         if (box.type != GTK_MESSAGE_WARNING && box.type != GTK_MESSAGE_INFO)
             ADD_FAILURE() << "a message box of type " << box.type;
         return Seen{box.type == GTK_MESSAGE_INFO ? vopra::Outcome::Kind::Information
                                                  : vopra::Outcome::Kind::Warning,
-                    box.text, ""};
+                    box.text, box.secondary};
     }
 };
 
 class Scenarios : public testing::TestWithParam<Scenario> {};
 
-TEST_P(Scenarios, throughTheWindow) {
+TEST_P(Scenarios, through_the_window) {
     WindowDriver driver;
     GetParam().body(driver);
 }
@@ -195,7 +215,7 @@ std::string caption(tamber::Object &control) {
     return gtk_button_get_label(GTK_BUTTON(w));
 }
 
-TEST_F(MainWindow, startsWithItsLayoutCaptionsFontAndStates) {
+TEST_F(MainWindow, starts_with_its_layout_captions_font_and_states) {
     GtkWidget *toplevel = widget(*window);
     EXPECT_STREQ("vopra v04", gtk_window_get_title(GTK_WINDOW(toplevel)));
     int x = 0, y = 0;
@@ -247,7 +267,7 @@ TEST_F(MainWindow, startsWithItsLayoutCaptionsFontAndStates) {
     EXPECT_EQ(0.0, gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(widget(window->progressBar))));
 }
 
-TEST_F(MainWindow, okIsEnabledExactlyWhenBothPathsHoldText) {
+TEST_F(MainWindow, ok_is_enabled_exactly_when_both_paths_hold_text) {
     typeInto(window->sourceText, "a");
     EXPECT_FALSE(window->okButton.enabled());
     typeInto(window->targetText, " ");
@@ -326,7 +346,7 @@ void browseAndChoose(tamber::Button &button, const std::string &path) {
     EXPECT_TRUE(support::pumpUntil([] { return support::dialogAnswered() && !support::liveDialog(); }, 8000));
 }
 
-TEST_F(MainWindow, browseOffersTheDialogOfTheModeAndFillsItsBox) {
+TEST_F(MainWindow, browse_offers_the_dialog_of_the_mode_and_fills_its_box) {
     using Names = std::vector<std::string>;
     typeInto(window->sourceText, "/somewhere/else/kept.qpt");
     Offer offer = browseAndCancel(window->sourceBrowse);
@@ -367,7 +387,7 @@ TEST_F(MainWindow, browseOffersTheDialogOfTheModeAndFillsItsBox) {
     std::filesystem::remove_all(folder);
 }
 
-TEST_F(MainWindow, progressMovesInWholePercentsAndTheWindowRepaints) {
+TEST_F(MainWindow, progress_moves_in_whole_percents_and_the_window_repaints) {
     // Large enough for the engine to report many times; event handling follows whole-percent steps.
     std::string folder =
         std::filesystem::temp_directory_path() / ("vopra-progress-" + std::to_string(getpid()));
@@ -411,7 +431,7 @@ TEST_F(MainWindow, progressMovesInWholePercentsAndTheWindowRepaints) {
     std::filesystem::remove_all(folder);
 }
 
-TEST_F(MainWindow, closingTheWindowDuringAnOperationStillReportsItsOutcome) {
+TEST_F(MainWindow, closing_the_window_during_an_operation_still_reports_its_outcome) {
     // The close request arrives while the engine works: the run goes on to its end, its message is
     // shown and the program ends once it is answered.
     std::string folder =
@@ -453,12 +473,87 @@ TEST_F(MainWindow, closingTheWindowDuringAnOperationStillReportsItsOutcome) {
     std::filesystem::remove_all(folder);
 }
 
+// From the n-th rename on (counted from 1; 0: none) the workflow's renames fail as on a faulty file system.
+int failFromRename = 0, renames = 0;
+int (*const realRename)(int, const char *, const char *, unsigned) = vopra::renameFile;
+int failingRename(int folder, const char *from, const char *to, unsigned flags) {
+    if (failFromRename && ++renames >= failFromRename)
+        return errno = EIO, -1;
+    return realRename(folder, from, to, flags);
+}
+
+TEST_F(MainWindow, boxes_show_the_workflows_cause_below_their_text_and_fit_the_screen) {
+    const std::string folder = std::filesystem::temp_directory_path() / ("vopra-boxes-" + std::to_string(getpid()));
+    const std::string oldData(70000, 'o'), newData = oldData + "and a new tail", patch = folder + "/game.qpt";
+    const std::string longStem(251, 'n'); // a backup name of 255 bytes, the most a file system takes
+    struct Case {
+        const char *what;
+        std::string target, content;
+        int failFromRename;
+        std::string causeHolds; // a part the box's cause must show
+    } cases[] = {
+        {"a file the patch was not made for", longStem + ".sfc", "another file", 0, longStem},
+        {"the patch's target: the patch is undone", "game.sfc", newData, 0, "the patch was undone"},
+        {"a swap that cannot be undone names where the original is", "game.sfc", oldData, 2,
+         "the original is kept as '"},
+        {"a backup name of 255 bytes", longStem + ".sfc", oldData, 0, ""},
+    };
+    vopra::renameFile = failingRename;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string target = folder + "/" + c.target;
+        auto lay = [&] {
+            failFromRename = 0;
+            std::filesystem::remove_all(folder);
+            std::filesystem::create_directories(folder);
+            std::ofstream(folder + "/game.old", std::ios::binary) << oldData;
+            std::ofstream(folder + "/game.new", std::ios::binary) << newData;
+            vopra::createPatch((folder + "/game.old").c_str(), (folder + "/game.new").c_str(), vopra::Progress());
+            std::ofstream(target, std::ios::binary) << c.content;
+            renames = 0;
+            failFromRename = c.failFromRename;
+        };
+        // The workflow itself, on the same paths, tells what the box must say.
+        lay();
+        vopra::Outcome expected = vopra::applyPatch(patch.c_str(), target.c_str(), vopra::Progress());
+        EXPECT_NE(std::string::npos, std::string(expected.cause).find(c.causeHolds)) << expected.cause;
+        lay();
+        Application *window = openWindow();
+        window->sourceText.setText(patch.c_str());
+        window->targetText.setText(target.c_str());
+        window->synchronize();
+        Box box = pressOk(*window);
+        closeWindow(window);
+        EXPECT_EQ(expected.kind == vopra::Outcome::Kind::Information ? GTK_MESSAGE_INFO : GTK_MESSAGE_WARNING,
+                  box.type);
+        EXPECT_EQ(std::string(expected.message), box.text);
+        EXPECT_EQ(std::string(expected.cause), box.secondary);
+        EXPECT_TRUE(box.onScreen) << "the box or its Ok button is off the screen";
+    }
+    vopra::renameFile = realRename;
+    std::filesystem::remove_all(folder);
+}
+
+// Whether a path box shows the end of its text (a path's file name), however long the text is.
+bool showsEnd(tamber::TextBox &box) {
+    GtkEntry *entry = GTK_ENTRY(widget(box));
+    support::settle();
+    PangoLayout *layout = gtk_entry_get_layout(entry);
+    int x = 0, y = 0;
+    gtk_entry_get_layout_offsets(entry, &x, &y);
+    PangoRectangle end;
+    pango_layout_index_to_pos(layout, int(strlen(pango_layout_get_text(layout))), &end);
+    int endX = x + PANGO_PIXELS(end.x);
+    return endX >= 0 && endX <= widget(box)->allocation.width;
+}
+
 class Dropping : public support::ToolkitTest {};
 
-TEST_F(Dropping, filesFillTheBoxTheyLandOnOrTheBoxesTheModeGivesThem) {
+TEST_F(Dropping, files_fill_the_box_they_land_on_or_the_boxes_the_mode_gives_them) {
     std::string folder = std::filesystem::temp_directory_path() / ("vopra-drop-" + std::to_string(getpid()));
     std::filesystem::create_directories(folder + "/sub");
-    for (const char *name : {"game.sfc", "new.sfc", "fix.QPT"})
+    const std::string longName = std::string(120, 'l') + ".sfc";
+    for (const std::string &name : {std::string("game.sfc"), std::string("new.sfc"), std::string("fix.QPT"), longName})
         std::ofstream(folder + "/" + name) << name;
     // Names are of files in the folder; "" is an empty box.
     auto path = [&](const std::string &name) { return name.empty() ? name : folder + "/" + name; };
@@ -468,15 +563,16 @@ TEST_F(Dropping, filesFillTheBoxTheyLandOnOrTheBoxesTheModeGivesThem) {
         const char *what;
         bool create;
         bool running;
-        const char *source, *target; // the boxes before the drop
+        std::string source, target; // the boxes before the drop
         Onto onto;
         Names files; // names in the folder, or URIs of other places
-        const char *sourceAfter, *targetAfter;
+        std::string sourceAfter, targetAfter;
         bool ok;
     } cases[] = {
         // clang-format off
         {"a box takes any file, patch or not", false, false, "", "kept", TargetBox, {"fix.QPT"},
          "", "fix.QPT", false},
+        {"a long path shows its file name", false, false, "", "", TargetBox, {longName}, "", longName, false},
         {"a box takes the first of several", false, false, "kept", "other", SourceBox,
          {"game.sfc", "new.sfc"}, "game.sfc", "other", true},
         {"apply: the patch by its extension, any case", false, false, "", "", Elsewhere,
@@ -517,13 +613,14 @@ TEST_F(Dropping, filesFillTheBoxTheyLandOnOrTheBoxesTheModeGivesThem) {
         EXPECT_EQ(path(c.sourceAfter), std::string(window->sourceText.text()));
         EXPECT_EQ(path(c.targetAfter), std::string(window->targetText.text()));
         EXPECT_EQ(c.ok, window->okButton.enabled());
+        EXPECT_TRUE(showsEnd(window->sourceText) && showsEnd(window->targetText));
         EXPECT_EQ(nullptr, support::liveDialog());
         closeWindow(window);
     }
     std::filesystem::remove_all(folder);
 }
 
-TEST_F(MainWindow, closingTheWindowEndsTheProgram) {
+TEST_F(MainWindow, closing_the_window_ends_the_program) {
     support::sendCloseRequest(widget(*window));
     EXPECT_TRUE(runUntilQuit(5000));
     EXPECT_FALSE(window->visible());
