@@ -9,6 +9,7 @@
 #include "tamber/toolkit.h"
 #include "vopra/application.h"
 #include "vopra/files.h"
+#include "vopra/replacement.h"
 
 #include <gtest/gtest.h>
 
