@@ -78,7 +78,7 @@ std::vector<Scenario> inPlaceScenarios() {
 
 class InPlace : public testing::TestWithParam<Scenario> {};
 
-TEST_P(InPlace, throughTheTool) {
+TEST_P(InPlace, through_the_tool) {
     ToolDriver driver;
     GetParam().body(driver);
 }

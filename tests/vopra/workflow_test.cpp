@@ -38,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, Workflow, testing::ValuesIn(scenarios()),
                              return std::string(info.param.name);
                          });
 
-TEST(Files, folderOfEveryKindOfPathOpens) {
+TEST(Files, folder_of_every_kind_of_path_opens) {
     // A bare name lies in the working folder, and the root's files in "/".
     for (const char *path : {"name-only", "/etc-or-anything", "/tmp/x"}) {
         int folder = vopra::openFolderOf(path);
