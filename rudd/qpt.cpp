@@ -176,6 +176,14 @@ uint32_t qpt::crc32(const uint8_t *data, uint32_t size) {
     return ~crc_update(0xFFFFFFFF, data, size);
 }
 
+uint32_t qpt::crc32_running(uint32_t running, const uint8_t *data, uint64_t size) {
+    return crc_update(running, data, size);
+}
+
+bool qpt::read_number(const uint8_t *data, uint32_t size, uint32_t &offset, uint32_t &value) {
+    return parse_number(data, size, offset, value);
+}
+
 bool qpt::read_number(uint32_t &value) {
     return parse_number(patch_data, patch_size, patch_offset, value);
 }

@@ -74,12 +74,18 @@ public:
 
     // The standard CRC-32 (zlib, PNG) of a whole buffer.
     static uint32_t crc32(const uint8_t *data, uint32_t size);
+    // A running CRC-32 (the value before its final complement; 0xFFFFFFFF for no bytes) carried over size
+    // more bytes.
+    static uint32_t crc32_running(uint32_t running, const uint8_t *data, uint64_t size);
 
 private:
+    friend class qpt_delta; // walks the hunks as apply does
+
     // Equal stretches, runs and checksums are handled a stretch at a time; the observable behaviour is
     // that of handling one position at a time (the same buffer bytes, results and progress calls).
     static bool read_header(const uint8_t *data, uint32_t size, uint32_t &offset, uint32_t &recordedSource,
                             uint32_t &recordedTarget);
+    static bool read_number(const uint8_t *data, uint32_t size, uint32_t &offset, uint32_t &value);
     bool short_hunk_in_line(uint64_t both, uint32_t hunksEnd);
     result verdict(uint32_t recordedSource, uint32_t recordedTarget);
     bool read_number(uint32_t &value);
