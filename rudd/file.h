@@ -104,6 +104,8 @@ public:
 
     uint8_t *data() const { return map_data; }
     uint32_t size() const { return map_size; }
+    // The mapped file's own descriptor (-1 when closed), for calls that copy from it.
+    int descriptor() const { return fd; }
 
 private:
     bool map(int opened, mode m);

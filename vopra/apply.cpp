@@ -1,4 +1,6 @@
 #include "vopra/checks.h"
+#include "vopra/copyroad.h"
+#include "vopra/progress.h"
 #include "vopra/files.h"
 #include "vopra/patchfile.h"
 #include "vopra/replacement.h"
@@ -27,6 +29,7 @@ namespace {
 struct Inputs {
     Descriptor targetFile{-1};
     struct stat checked;
+    uint32_t checksum = 0; // the target's CRC-32, read by the match check
     filemap patch, target;
 };
 
@@ -59,7 +62,8 @@ static bool openInputs(const char *patchPath, const char *targetPath, Inputs &in
 }
 
 // A damaged patch or a file the patch was not made for fails here, before any output file exists.
-static bool matchTarget(const Inputs &in, const char *patchPath, const char *targetPath, string &why) {
+static bool matchTarget(Inputs &in, const char *patchPath, const char *targetPath, const Progress &progress,
+                        string &why) {
     qpt::summary recorded;
     bool patchRead = false;
     Side side = Side::neither;
@@ -68,7 +72,7 @@ static bool matchTarget(const Inputs &in, const char *patchPath, const char *tar
     bool read = BusGuard(inputs, 2).run([&] {
         patchRead = readPatch(in.patch, patchPath, recorded, why);
         if (patchRead)
-            side = matchFile(recorded, in.target.data(), in.target.size(), reason);
+            side = matchFile(recorded, in.target.data(), in.target.size(), reason, progress, &in.checksum);
     });
     if (!read)
         why = string("'", patchPath, "' or '", targetPath, "' changed while it was read");
@@ -78,7 +82,17 @@ static bool matchTarget(const Inputs &in, const char *patchPath, const char *tar
 }
 
 Written writeOtherSide(const filemap &patch, const filemap &input, Replacement &output, mode_t permissions,
-                       const struct stat *like, const Progress &progress, string &why) {
+                       const struct stat *like, const Progress &progress, string &why, const CheckedInput *checked) {
+    // The copy of the input by the system, with the changes over it; the engine's pass where it cannot.
+    Written written = Written::failed;
+    Progress writing;
+    if (writeByCopy(patch, input, checked, output, progress, why, written, writing)) {
+        if (written == Written::done && !output.finish(permissions, like)) {
+            why = output.cause();
+            return Written::failed;
+        }
+        return written;
+    }
     qpt engine;
     uint32_t size = 0;
     engine.apply(patch.data(), patch.size(), input.data(), input.size(), nullptr, size);
@@ -92,7 +106,8 @@ Written writeOtherSide(const filemap &patch, const filemap &input, Replacement &
         return Written::failed;
     }
     map.populate();
-    engine.progress = progress;
+    // The pass is the first half of the write, its flush the second.
+    engine.progress = phase(writing, 0, progressScale / 2);
     qpt::result result = qpt::result::patch_invalid;
     const filemap *maps[] = {&patch, &input, &map};
     if (!BusGuard(maps, 3).run([&] {
@@ -105,7 +120,7 @@ Written writeOtherSide(const filemap &patch, const filemap &input, Replacement &
         return Written::damaged;
     // Data and bits go to disk together, ahead of any rename, so that a crash after the file is put in
     // place cannot leave it with missing bytes or the wrong bits.
-    if (!map.sync()) {
+    if (!flushInChunks(output.descriptor(), size, phase(writing, progressScale / 2, progressScale)) || !map.sync()) {
         why = failure("cannot write", output.name(), errno);
         return Written::failed;
     }
@@ -128,8 +143,9 @@ static Outcome writePatched(Inputs &in, const char *patchPath, const char *targe
     // The patched file keeps the permission bits and, where it may, the owner of the file it replaces:
     // an executable stays one.
     string why;
+    CheckedInput checked{in.checksum, in.checked};
     Written written = writeOtherSide(in.patch, in.target, output, in.checked.st_mode & 0777, &in.checked,
-                                     progress, why);
+                                     phase(progress, progressScale / 3, progressScale), why, &checked);
     in.patch.close();
     in.target.close();
     if (written == Written::changed)
@@ -175,7 +191,9 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
 
     Inputs in;
     string why;
-    if (!openInputs(patchPath, targetPath, in, why) || !matchTarget(in, patchPath, targetPath, why))
+    // The match check reads the whole target: the first third of the bar, the write the rest.
+    if (!openInputs(patchPath, targetPath, in, why) ||
+        !matchTarget(in, patchPath, targetPath, phase(progress, 0, progressScale / 3), why))
         return warning(patchingFailed, why);
     return writePatched(in, patchPath, targetPath, stem, backup, progress);
 }

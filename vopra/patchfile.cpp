@@ -1,4 +1,9 @@
 #include "vopra/patchfile.h"
+#include "vopra/copyroad.h"
+#include "vopra/files.h"
+#include "vopra/progress.h"
+
+#include <cerrno>
 
 #include <cstdio>
 
@@ -23,7 +28,8 @@ bool readPatch(const rudd::filemap &patch, const char *name, qpt::summary &recor
     return false;
 }
 
-Side matchFile(const qpt::summary &recorded, const uint8_t *data, uint32_t size, string &why) {
+Side matchFile(const qpt::summary &recorded, const uint8_t *data, uint32_t size, string &why,
+               const Progress &progress, uint32_t *checksumRead) {
     char reason[160];
     bool sourceSize = size == recorded.source_size, targetSize = size == recorded.target_size;
     if (!sourceSize && !targetSize) {
@@ -35,7 +41,9 @@ Side matchFile(const qpt::summary &recorded, const uint8_t *data, uint32_t size,
         why = reason;
         return Side::neither;
     }
-    uint32_t checksum = qpt::crc32(data, size);
+    uint32_t checksum = checksumInChunks(data, size, progress);
+    if (checksumRead)
+        *checksumRead = checksum;
     bool source = sourceSize && checksum == recorded.source_checksum;
     bool target = targetSize && checksum == recorded.target_checksum;
     if (source || target)

@@ -18,8 +18,12 @@ bool readPatch(const rudd::filemap &patch, const char *name, rudd::qpt::summary 
 enum class Side { source, target, both, neither };
 
 // Which of the patch's two files the bytes are, by size and CRC-32; for neither, why ("size 4 bytes,
-// expected 3", or the CRC-32 against the one recorded for that size).
-Side matchFile(const rudd::qpt::summary &recorded, const uint8_t *data, uint32_t size, rudd::string &why);
+// expected 3", or the CRC-32 against the one recorded for that size). The CRC-32 is read a chunk at a
+// time with progress(done, size), and stored in checksum (when given) whenever it was read.
+Side matchFile(const rudd::qpt::summary &recorded, const uint8_t *data, uint32_t size, rudd::string &why,
+               const Progress &progress = Progress(), uint32_t *checksum = nullptr);
+
+struct CheckedInput;
 
 enum class Written {
     done,       // the file is whole and on disk, its bits set: ready to be put in place
@@ -30,10 +34,14 @@ enum class Written {
 };
 
 // Writes the other side of the patch for input into output, created by the caller, who puts it in
-// place: made at its full size with its space truly allocated, written through a map, flushed, with
-// the permission bits and, when like is given, the owner and group of like.
+// place: flushed, with the permission bits and, when like is given, the owner and group of like. Made
+// as a copy of input by the system with only the changes written over it; where the system cannot
+// copy, made at its full size with its space truly allocated and written through a map by the
+// engine. checked: the input's CRC-32 when the caller has read it already; otherwise it is read here,
+// in the first third of progress's scale.
 Written writeOtherSide(const rudd::filemap &patch, const rudd::filemap &input, Replacement &output,
-                       mode_t permissions, const struct stat *like, const Progress &progress, rudd::string &why);
+                       mode_t permissions, const struct stat *like, const Progress &progress, rudd::string &why,
+                       const CheckedInput *checked = nullptr);
 
 // Writes the patch from source to target into patch, created by the caller, who puts it in place:
 // written, on disk, with the permission bits a new file gets. done, changed or failed (why tells).

@@ -101,7 +101,7 @@ ROWS = [
     ("a second run while the first holds the file", GAME, ["apply", "game.qpt", "game.bin"], {"lock": True}, 1,
      "qpt: Patching failed: 'game.bin' is being patched by another run\n", GAME),
     ("SIGINT while the output is written", GAME, ["apply", "game.qpt", "game.bin"],
-     {"inject": ["msync:signal=SIGINT"]}, -signal.SIGINT, "", GAME),
+     {"inject": ["msync,sync_file_range:signal=SIGINT"]}, -signal.SIGINT, "", GAME),
     ("SIGTERM between the renames", GAME, ["apply", "game.qpt", "game.bin"],
      {"inject": ["renameat:signal=SIGTERM"]}, -signal.SIGTERM, "", DONE),
     ("SIGHUP between plain renames", GAME, ["apply", "game.qpt", "game.bin"],

@@ -1,4 +1,5 @@
 #include "tests/vopra/scenarios.h"
+#include "vopra/copyroad.h"
 
 #include "rudd/file.h"
 #include "rudd/qpt.h"
@@ -239,6 +240,21 @@ struct FailingRename {
     static inline int (*saved)(int, const char *, const char *, unsigned) = vopra::renameFile;
 };
 
+// Takes the system's copy away, as where it is unavailable: the engine's pass must do the work.
+struct NoCopy {
+    NoCopy() {
+        calls = 0;
+        vopra::copyRange = [](int, off64_t *, int, off64_t *, size_t) -> ssize_t {
+            calls++;
+            errno = EOPNOTSUPP;
+            return -1;
+        };
+    }
+    ~NoCopy() { vopra::copyRange = saved; }
+    static inline int calls;
+    static inline ssize_t (*saved)(int, off64_t *, int, off64_t *, size_t) = vopra::copyRange;
+};
+
 const Bytes earlierBackup = "an earlier backup that must survive\n";
 
 // ---- apply: the checks, in their order, each run also breaking every later check where it can ----
@@ -328,6 +344,12 @@ void applySucceeds(Driver &driver) {
     EXPECT_EQ((std::vector<std::string>{"game.bak", "game.qpt", "game.sfc"}), folder.names());
     // The patched file keeps the permission bits of the file it replaced.
     EXPECT_EQ(0751u, folder.permissions("game.sfc"));
+}
+
+void applyWithoutCopy(Driver &driver) {
+    NoCopy unavailable;
+    applySucceeds(driver);
+    EXPECT_EQ(1, NoCopy::calls);
 }
 
 void applyReadOnlyTarget(Driver &driver) {
@@ -781,6 +803,7 @@ const std::vector<Scenario> &scenarios() {
         {"applyPatchTooLarge", Operation::Apply, applyPatchTooLarge, false},
         {"applyTargetTooLarge", Operation::Apply, applyTargetTooLarge, false},
         {"applySucceeds", Operation::Apply, applySucceeds, false},
+        {"applyWithoutCopy", Operation::Apply, applyWithoutCopy, true},
         {"applyReadOnlyTarget", Operation::Apply, applyReadOnlyTarget, false},
         {"applyBackwardsWithCapitalExtension", Operation::Apply, applyBackwardsWithCapitalExtension, false},
         {"applyNamesWithoutExtension", Operation::Apply, applyNamesWithoutExtension, false},

@@ -1,0 +1,231 @@
+#include "vopra/copyroad.h"
+#include "vopra/files.h"
+#include "vopra/progress.h"
+
+#include "rudd/qpt_delta.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+using rudd::filemap;
+using rudd::qpt;
+using rudd::qpt_delta;
+using rudd::string;
+
+namespace vopra {
+
+static ssize_t copyRangeDefault(int from, off64_t *fromOffset, int to, off64_t *toOffset, size_t length) {
+    return copy_file_range(from, fromOffset, to, toOffset, length, 0);
+}
+ssize_t (*copyRange)(int from, off64_t *fromOffset, int to, off64_t *toOffset, size_t length) = copyRangeDefault;
+
+namespace {
+
+// The errors of a system or file system that cannot copy between these two files.
+bool cannotCopy(int error) {
+    return error == EXDEV || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL || error == EBADF;
+}
+
+// Changed bytes that lie closer than this are written in one call with the input's bytes between
+// them: both ends lie in blocks the change rewrites anyway, so no block is unshared for it.
+const uint64_t nearby = 4096;
+
+// Collects changed bytes (the input's XOR the patch's) and the input's bytes between near ones, and
+// writes them at their positions in as few calls as the gaps allow.
+class ChangeWriter {
+public:
+    ChangeWriter(int output, const uint8_t *input, uint32_t inputSize)
+        : output(output), input(input), inputSize(inputSize) {}
+
+    bool add(uint64_t at, const uint8_t *bytes, uint32_t count) {
+        while (count) {
+            if (used && (at - (start + used) >= nearby || at - start >= sizeof buffer) && !flush())
+                return false;
+            if (used == 0)
+                start = at;
+            putInput(start + used, at);
+            uint32_t room = uint32_t(sizeof buffer - (at - start));
+            uint32_t step = count < room ? count : room;
+            putInput(at, at + step);
+            uint8_t *out = buffer + (at - start);
+            for (uint32_t i = 0; i < step; i++)
+                out[i] ^= bytes[i];
+            used = uint32_t(at - start) + step;
+            at += step;
+            bytes += step;
+            count -= step;
+        }
+        return true;
+    }
+
+    // false with errno when a write fails.
+    bool flush() {
+        for (uint32_t done = 0; done < used;) {
+            ssize_t written = pwrite(output, buffer + done, used - done, off_t(start + done));
+            if (written <= 0) {
+                if (written == 0)
+                    errno = ENOSPC;
+                return false;
+            }
+            done += uint32_t(written);
+        }
+        used = 0;
+        return true;
+    }
+
+private:
+    // The input's bytes of positions from .. to (zeros past its end) into the buffer.
+    void putInput(uint64_t from, uint64_t to) {
+        uint64_t copied = to < inputSize ? to : inputSize;
+        if (from < copied)
+            std::memcpy(buffer + (from - start), input + from, copied - from);
+        uint64_t zeroed = from > inputSize ? from : inputSize;
+        if (zeroed < to)
+            std::memset(buffer + (zeroed - start), 0, to - zeroed);
+    }
+
+    int output;
+    const uint8_t *input;
+    uint32_t inputSize;
+    uint64_t start = 0;
+    uint32_t used = 0;
+    uint8_t buffer[65536];
+};
+
+// Copies the input's bytes from .. to into the output at the same positions. 0 when done; else the
+// errno, or -1 when the input ended early (another program cut it short).
+int copyStretch(int from, int to, uint64_t begin, uint64_t end) {
+    while (begin < end) {
+        off64_t in = off64_t(begin), out = off64_t(begin);
+        ssize_t copied = copyRange(from, &in, to, &out, size_t(end - begin));
+        if (copied < 0)
+            return errno;
+        if (copied == 0)
+            return -1;
+        begin += uint64_t(copied);
+    }
+    return 0;
+}
+
+bool sameStatus(const struct stat &a, const struct stat &b) {
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+} // namespace
+
+Written copyOtherSide(const filemap &patch, const qpt::summary &recorded, const filemap &input,
+                      const CheckedInput &checked, Replacement &output, const Progress &progress, string &why,
+                      bool &unavailable) {
+    unavailable = false;
+    uint32_t inputSize = input.size();
+    if (inputSize != recorded.source_size && inputSize != recorded.target_size)
+        return Written::mismatched;
+    uint32_t size = inputSize == recorded.source_size ? recorded.target_size : recorded.source_size;
+    uint32_t common = inputSize < size ? inputSize : size;
+    int out = output.descriptor(), in = input.descriptor();
+    auto failed = [&](int error) {
+        why = failure("cannot write", output.name(), error);
+        return Written::failed;
+    };
+
+    // Past the input's end the output is zeros, given their space now; the copy itself takes none
+    // where the file system shares blocks.
+    if (size > inputSize) {
+        int error = posix_fallocate(out, off_t(inputSize), off_t(size - inputSize));
+        if (error == EOPNOTSUPP || error == EINVAL)
+            error = ftruncate(out, off_t(size)) == 0 ? 0 : errno;
+        if (error)
+            return failed(error);
+    }
+
+    // A chunk at a time: copied, its changes written over it, its writeback started; the one before
+    // is waited for meanwhile, so the disk works while the next chunk is copied.
+    ChangeWriter changes(out, input.data(), inputSize);
+    int error = 0;
+    qpt::result result = qpt::result::patch_invalid;
+    const filemap *maps[] = {&patch, &input};
+    bool read = BusGuard(maps, 2).run([&] {
+        qpt_delta delta(patch.data(), patch.size(), size);
+        const unsigned start = SYNC_FILE_RANGE_WRITE;
+        const unsigned wait = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+        uint64_t previous = 0;
+        for (uint64_t from = 0; from < size && error == 0;) {
+            uint64_t to = size - from < progressChunk ? size : from + progressChunk;
+            if (from < common)
+                error = copyStretch(in, out, from, to < common ? to : common);
+            uint32_t at, count;
+            const uint8_t *bytes;
+            while (error == 0 && delta.next(to, at, bytes, count)) {
+                if (!changes.add(at, bytes, count))
+                    error = errno;
+            }
+            if (error == 0 && !changes.flush())
+                error = errno;
+            // Writeback is only a head start for the fsync to come; where it fails, that fsync tells.
+            if (error == 0) {
+                sync_file_range(out, off64_t(from), off64_t(to - from), start);
+                if (from > 0)
+                    sync_file_range(out, off64_t(previous), off64_t(from - previous), wait);
+            }
+            previous = from;
+            from = to;
+            if (error == 0 && progress)
+                progress(unsigned(from), size);
+        }
+        if (error == 0) {
+            uint32_t tail = inputSize > size ? qpt::crc32(input.data() + size, inputSize - size) : 0;
+            result = delta.verdict(recorded, inputSize, checked.checksum, tail);
+        }
+    });
+    if (!read || error == -1)
+        return Written::changed;
+    if (error) {
+        if (!cannotCopy(error))
+            return failed(error);
+        // Nothing of this road stays: the engine's pass starts from an empty file.
+        if (ftruncate(out, 0) != 0)
+            return failed(errno);
+        unavailable = true;
+        return Written::failed;
+    }
+    // The copy is of the bytes the checksum was read from only when nobody wrote to the input since.
+    struct stat now;
+    if (fstat(in, &now) != 0 || !sameStatus(now, checked.status))
+        return Written::changed;
+    if (result == qpt::result::source_invalid)
+        return Written::mismatched;
+    if (result != qpt::result::success)
+        return Written::damaged;
+    return Written::done;
+}
+
+bool writeByCopy(const filemap &patch, const filemap &input, const CheckedInput *checked, Replacement &output,
+                 const Progress &progress, string &why, Written &written, Progress &writing) {
+    writing = progress;
+    qpt::summary recorded;
+    if (qpt::inspect(patch.data(), patch.size(), recorded) != qpt::result::success)
+        return false;
+    CheckedInput read;
+    if (!checked) {
+        if (fstat(input.descriptor(), &read.status) != 0)
+            return false;
+        const filemap *maps[] = {&input};
+        if (!BusGuard(maps, 1).run([&] {
+                read.checksum = checksumInChunks(input.data(), input.size(), phase(progress, 0, progressScale / 3));
+            })) {
+            written = Written::changed;
+            return true;
+        }
+        checked = &read;
+        writing = phase(progress, progressScale / 3, progressScale);
+    }
+    bool unavailable = false;
+    written = copyOtherSide(patch, recorded, input, *checked, output, writing, why, unavailable);
+    return !unavailable;
+}
+
+} // namespace vopra
