@@ -166,28 +166,6 @@ void file::write(const uint8_t *bytes, uint32_t count) {
             error = true;
             return;
         }
-        // Whole pages appended at the end go to the stream in one call: none of them would ever be
-        // read back, so passing them through the buffer one page at a time only costs system calls.
-        if (file_offset % page_size == 0 && file_offset == file_size && count >= page_size) {
-            uint32_t whole = count - count % page_size;
-            if (whole > UINT32_MAX - file_offset)
-                whole = (UINT32_MAX - file_offset) / page_size * page_size;
-            if (whole) {
-                flush();
-                buffer_offset = -1;
-                buffer_dirty = false;
-                if (fseeko(fp, off_t(file_offset), SEEK_SET) != 0 ||
-                    std::fwrite(bytes, 1, whole, fp) != whole) {
-                    error = true;
-                    std::clearerr(fp);
-                }
-                file_offset += whole;
-                file_size = file_offset;
-                bytes += whole;
-                count -= whole;
-                continue;
-            }
-        }
         synchronize();
         uint32_t at = file_offset % page_size;
         uint32_t room = page_size - at;

@@ -34,7 +34,7 @@ public:
     // Ignored when closed or in read mode; a write that would carry the file past 4 GiB - 1 bytes is
     // refused and recorded as a failure.
     void write(uint8_t byte);
-    // The same as writing the bytes one by one, page by page.
+    // The same as writing the bytes one by one: through the page buffer, a page at a time.
     void write(const uint8_t *bytes, uint32_t count);
     // Reads the byte at the current position and advances; false at the end of the file or when closed.
     bool read(uint8_t &byte);

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 using rudd::filemap;
@@ -28,23 +30,31 @@ bool cannotCopy(int error) {
     return error == EXDEV || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL || error == EBADF;
 }
 
-// Changed bytes that lie closer than this are written in one call with the input's bytes between
-// them: both ends lie in blocks the change rewrites anyway, so no block is unshared for it.
-const uint64_t nearby = 4096;
+// Changed bytes are written as whole pages, the rest of each page being the input's bytes (which the
+// copy holds there already): a page written whole needs no read of what it replaces, which on a file
+// sharing the input's blocks is a read from the disk for every changed page. Pages next to each other
+// go in one call.
+const uint64_t page = 4096;
 
-// Collects changed bytes (the input's XOR the patch's) and the input's bytes between near ones, and
-// writes them at their positions in as few calls as the gaps allow.
+uint64_t pageStart(uint64_t at) {
+    return at & ~(page - 1);
+}
+
+// Collects the changed bytes (the input's XOR the patch's) of whole pages and writes them at their
+// positions.
 class ChangeWriter {
 public:
-    ChangeWriter(int output, const uint8_t *input, uint32_t inputSize)
-        : output(output), input(input), inputSize(inputSize) {}
+    ChangeWriter(int output, uint32_t outputSize, const uint8_t *input, uint32_t inputSize)
+        : output(output), outputSize(outputSize), input(input), inputSize(inputSize) {}
 
+    // false with errno when a write fails.
     bool add(uint64_t at, const uint8_t *bytes, uint32_t count) {
         while (count) {
-            if (used && (at - (start + used) >= nearby || at - start >= sizeof buffer) && !flush())
+            if (used && (pageStart(at) > pageStart(start + used - 1) + page || at - start >= sizeof buffer) &&
+                !flush())
                 return false;
             if (used == 0)
-                start = at;
+                start = pageStart(at);
             putInput(start + used, at);
             uint32_t room = uint32_t(sizeof buffer - (at - start));
             uint32_t step = count < room ? count : room;
@@ -60,8 +70,15 @@ public:
         return true;
     }
 
-    // false with errno when a write fails.
+    // Completes the last page and writes what was collected; false with errno on failure.
     bool flush() {
+        if (used == 0)
+            return true;
+        uint64_t end = pageStart(start + used - 1) + page;
+        if (end > outputSize)
+            end = outputSize;
+        putInput(start + used, end);
+        used = uint32_t(end - start);
         for (uint32_t done = 0; done < used;) {
             ssize_t written = pwrite(output, buffer + done, used - done, off_t(start + done));
             if (written <= 0) {
@@ -87,12 +104,25 @@ private:
     }
 
     int output;
+    uint32_t outputSize;
     const uint8_t *input;
     uint32_t inputSize;
     uint64_t start = 0;
     uint32_t used = 0;
     uint8_t buffer[65536];
 };
+
+// Where the file system copies on write in extents larger than a block (xfs: 32 blocks by default),
+// each scattered change would unshare a whole extent; a hint of one page keeps the new space to the
+// changed pages. Only a hint: elsewhere it is refused and changes nothing.
+void unshareByPages(int output) {
+    struct fsxattr attributes;
+    if (ioctl(output, FS_IOC_FSGETXATTR, &attributes) != 0)
+        return;
+    attributes.fsx_xflags |= FS_XFLAG_COWEXTSIZE;
+    attributes.fsx_cowextsize = uint32_t(page);
+    ioctl(output, FS_IOC_FSSETXATTR, &attributes);
+}
 
 // Copies the input's bytes from .. to into the output at the same positions. 0 when done; else the
 // errno, or -1 when the input ended early (another program cut it short).
@@ -144,7 +174,8 @@ Written copyOtherSide(const filemap &patch, const qpt::summary &recorded, const 
 
     // A chunk at a time: copied, its changes written over it, its writeback started; the one before
     // is waited for meanwhile, so the disk works while the next chunk is copied.
-    ChangeWriter changes(out, input.data(), inputSize);
+    unshareByPages(out);
+    ChangeWriter changes(out, size, input.data(), inputSize);
     int error = 0;
     qpt::result result = qpt::result::patch_invalid;
     const filemap *maps[] = {&patch, &input};
