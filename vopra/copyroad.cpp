@@ -207,6 +207,9 @@ Written copyOtherSide(const filemap &patch, const qpt::summary &recorded, const 
             if (error == 0 && progress)
                 progress(unsigned(from), size);
         }
+        // An empty output is whole at once.
+        if (size == 0 && progress)
+            progress(1, 1);
         if (error == 0) {
             uint32_t tail = inputSize > size ? qpt::crc32(input.data() + size, inputSize - size) : 0;
             result = delta.verdict(recorded, inputSize, checked.checksum, tail);

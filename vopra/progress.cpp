@@ -36,6 +36,9 @@ static bool unsupported(int error) {
 bool flushInChunks(int descriptor, uint32_t size, const Progress &progress) {
     const unsigned start = SYNC_FILE_RANGE_WRITE;
     const unsigned wait = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+    // Nothing to flush is done at once.
+    if (size == 0 && progress)
+        progress(1, 1);
     for (uint64_t done = 0; done < size;) {
         uint64_t step = size - done < progressChunk ? size - done : progressChunk;
         uint64_t next = done + step;
