@@ -78,14 +78,31 @@ bool qpt_delta::next(uint64_t limit, uint32_t &at, const uint8_t *&bytes, uint32
     at = uint32_t(position);
     bytes = pending;
     count = uint32_t(end - position);
-    changes = qpt::crc32_running(crc32_zeros(changes, position - folded), bytes, count);
-    folded = end;
+    if (!counting) {
+        changes = qpt::crc32_running(crc32_zeros(changes, position - folded), bytes, count);
+        folded = end;
+    }
     pending += count;
     pending_count -= count;
     position = end;
     if (pending_count == 0)
         position += 1; // the run's zero
     return true;
+}
+
+uint32_t qpt_delta::page_runs(uint64_t limit, uint64_t page, uint32_t most) const {
+    qpt_delta ahead = *this;
+    ahead.counting = true;
+    uint32_t runs = 0, at, count;
+    const uint8_t *bytes;
+    uint64_t last = 0;
+    while (runs < most && ahead.next(limit, at, bytes, count)) {
+        uint64_t first = at / page;
+        if (runs == 0 || first > last + 1)
+            runs++;
+        last = (uint64_t(at) + (count ? count - 1 : 0)) / page;
+    }
+    return runs;
 }
 
 qpt::result qpt_delta::verdict(const qpt::summary &recorded, uint32_t inputSize, uint32_t inputChecksum,

@@ -26,6 +26,10 @@ public:
     // below limit.
     bool next(uint64_t limit, uint32_t &position, const uint8_t *&bytes, uint32_t &count);
 
+    // How many runs of neighbouring pages (of page bytes each) the stretches below limit touch, counted
+    // up to most; nothing is taken.
+    uint32_t page_runs(uint64_t limit, uint64_t page, uint32_t most) const;
+
     // The verdict apply gives for the input when every stretch was written over its copy: the input of
     // inputSize bytes has the CRC-32 inputChecksum, its bytes past the output size tailChecksum (0 when
     // it has none). source_invalid when the input is neither side; target_invalid when the output
@@ -54,6 +58,7 @@ private:
     uint32_t pending_count = 0; // bytes of the pending stretch not yet taken
     uint32_t changes = 0;       // lin(D) over positions below folded
     uint64_t folded = 0;
+    bool counting = false;      // a look ahead: stretches are not folded
 };
 
 } // namespace rudd

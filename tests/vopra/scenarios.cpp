@@ -346,6 +346,23 @@ void applySucceeds(Driver &driver) {
     EXPECT_EQ(0751u, folder.permissions("game.sfc"));
 }
 
+void applyScatteredAndSparseChanges(Driver &driver) {
+    // A first chunk of the copy changed on one page in two (written whole), a second changed once
+    // (copied, the change written over it), and the file grown: the same file either way.
+    Folder folder;
+    Bytes old = pattern(9 << 20, 3), changed = old;
+    for (size_t i = 100; i < (1 << 20); i += 8192)
+        changed[i] = char(changed[i] ^ 0x5a);
+    changed[(8 << 20) + 5] = char(changed[(8 << 20) + 5] ^ 1);
+    changed += "grown";
+    folder.write("big.qpt", makePatch(old, changed));
+    folder.write("big.bin", old);
+    expectOutcome(driver.run(Operation::Apply, folder / "big.qpt", folder / "big.bin"), Kind::Information,
+                  "Patching was successful!\nBackup file name: big.bak");
+    EXPECT_TRUE(folder.read("big.bin") == changed);
+    EXPECT_TRUE(folder.read("big.bak") == old);
+}
+
 void applyWithoutCopy(Driver &driver) {
     NoCopy unavailable;
     applySucceeds(driver);
@@ -804,6 +821,7 @@ const std::vector<Scenario> &scenarios() {
         {"applyTargetTooLarge", Operation::Apply, applyTargetTooLarge, false},
         {"applySucceeds", Operation::Apply, applySucceeds, false},
         {"applyWithoutCopy", Operation::Apply, applyWithoutCopy, true},
+        {"applyScatteredAndSparseChanges", Operation::Apply, applyScatteredAndSparseChanges, false},
         {"applyReadOnlyTarget", Operation::Apply, applyReadOnlyTarget, false},
         {"applyBackwardsWithCapitalExtension", Operation::Apply, applyBackwardsWithCapitalExtension, false},
         {"applyNamesWithoutExtension", Operation::Apply, applyNamesWithoutExtension, false},
