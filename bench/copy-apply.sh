@@ -77,11 +77,19 @@ def warm(*paths):
                 pass
 
 def used(place):
-    sh("sync")
-    if place.endswith("/btrfs"):
-        sh("btrfs", "filesystem", "sync", place)
-    st = os.statvfs(place)
-    return (st.f_blocks - st.f_bfree) * st.f_frsize
+    """Blocks in use once the file system has settled: deleted files freed (xfs and btrfs free them in
+    the background) and speculative preallocations given back (xfs)."""
+    readings = []
+    while len(readings) < 2 or (readings[-1] != readings[-2] and len(readings) < 20):
+        sh("sync")
+        if place.endswith("/btrfs"):
+            sh("btrfs", "filesystem", "sync", place)
+        if place.endswith("/xfs"):
+            sh("xfs_spaceman", "-c", "prealloc -s -m 0", place)
+        st = os.statvfs(place)
+        readings.append((st.f_blocks - st.f_bfree) * st.f_frsize)
+        time.sleep(0.3)
+    return readings[-1]
 
 def best(prepare, command, measure_space=None):
     times, space = [], None
