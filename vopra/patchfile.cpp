@@ -1,9 +1,5 @@
 #include "vopra/patchfile.h"
-#include "vopra/copyroad.h"
-#include "vopra/files.h"
 #include "vopra/progress.h"
-
-#include <cerrno>
 
 #include <cstdio>
 
