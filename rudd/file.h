@@ -97,9 +97,10 @@ public:
     void close();
     // Writes the mapped bytes and the file to disk (msync and fsync); false on any failure.
     bool sync();
-    // Asks the system to map every page now rather than at one fault per page, which is most of the cost
-    // of a large run; a read-write map may then get its new pages two megabytes at a time. Only a hint:
-    // a system without it takes the faults as they come.
+    // Prepares the map for a pass over it. A read-write map gets every page now rather than at one fault
+    // per page, which is most of the cost of a large run, and its new pages two megabytes at a time; a
+    // read map has the system start reading what is not cached (cached pages are mapped sixteen at a
+    // fault, cheaper than one by one ahead). Only a hint: a system without it takes the faults as they come.
     void populate();
 
     uint8_t *data() const { return map_data; }

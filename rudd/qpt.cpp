@@ -55,8 +55,43 @@ uint64_t larger(uint64_t a, uint64_t b) {
     return a > b ? a : b;
 }
 
+#if defined(__x86_64__) && !defined(QPT_ADDRESS_SANITIZER)
+// The same search 128 bytes a step where the processor has AVX2: equal stretches are most of a pair of
+// files, and their comparison is most of create's time.
+__attribute__((target("avx2"))) uint32_t first_difference_avx2(const uint8_t *a, const uint8_t *b, uint32_t size) {
+    typedef char v32 __attribute__((vector_size(32)));
+    uint32_t i = 0;
+    for (; i + 128 <= size; i += 128) {
+        v32 x0, x1, x2, x3, y0, y1, y2, y3;
+        std::memcpy(&x0, a + i, 32);
+        std::memcpy(&y0, b + i, 32);
+        std::memcpy(&x1, a + i + 32, 32);
+        std::memcpy(&y1, b + i + 32, 32);
+        std::memcpy(&x2, a + i + 64, 32);
+        std::memcpy(&y2, b + i + 64, 32);
+        std::memcpy(&x3, a + i + 96, 32);
+        std::memcpy(&y3, b + i + 96, 32);
+        v32 d = (x0 ^ y0) | (x1 ^ y1) | (x2 ^ y2) | (x3 ^ y3);
+        long long lanes[4];
+        std::memcpy(lanes, &d, 32);
+        if ((lanes[0] | lanes[1] | lanes[2] | lanes[3]) != 0)
+            break;
+    }
+    for (; i < size; i++) {
+        if (a[i] != b[i])
+            return i;
+    }
+    return size;
+}
+const bool has_avx2 = __builtin_cpu_supports("avx2");
+#endif
+
 // The offset of the first position where a and b differ, or size when they agree throughout.
 uint32_t first_difference(const uint8_t *a, const uint8_t *b, uint32_t size) {
+#if defined(__x86_64__) && !defined(QPT_ADDRESS_SANITIZER)
+    if (has_avx2)
+        return first_difference_avx2(a, b, size);
+#endif
     uint32_t i = 0;
 #ifdef __SSE2__
     for (; i + 64 <= size; i += 64) {
