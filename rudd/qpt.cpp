@@ -83,7 +83,7 @@ __attribute__((target("avx2"))) uint32_t first_difference_avx2(const uint8_t *a,
     }
     return size;
 }
-const bool has_avx2 = __builtin_cpu_supports("avx2");
+const bool has_avx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
 #endif
 
 // The offset of the first position where a and b differ, or size when they agree throughout.

@@ -223,6 +223,7 @@ Written copyOtherSide(const filemap &patch, const qpt::summary &recorded, const 
     PageUnsharing unsharing(out);
     ChangeWriter changes(out, size, input.data(), inputSize);
     int error = 0;
+    bool copying = false; // the error is the copy's
     qpt::result result = qpt::result::patch_invalid;
     const filemap *maps[] = {&patch, &input};
     bool read = BusGuard(maps, 2).run([&] {
@@ -240,6 +241,7 @@ Written copyOtherSide(const filemap &patch, const qpt::summary &recorded, const 
             } else {
                 if (from < common)
                     error = copyStretch(in, out, from, to < common ? to : common);
+                copying = error != 0;
                 uint32_t at, count;
                 const uint8_t *bytes;
                 while (error == 0 && delta.next(to, at, bytes, count)) {
@@ -271,7 +273,7 @@ Written copyOtherSide(const filemap &patch, const qpt::summary &recorded, const 
     if (!read || error == -1)
         return Written::changed;
     if (error) {
-        if (!cannotCopy(error))
+        if (!copying || !cannotCopy(error))
             return failed(error);
         // Nothing of this road stays: the engine's pass starts from an empty file.
         if (ftruncate(out, 0) != 0)
