@@ -1,9 +1,11 @@
 // Arbitrary patches, sources and buffer capacities for apply, checked against the position-at-a-time
-// model: the same result, size, buffer bytes and progress calls, and no byte touched past the buffer.
+// model: the same result, size, buffer bytes and progress calls, and no byte touched past the buffer; and
+// for a patch inspect passes, the copy road gives apply's verdict and, on success, its bytes.
 // Input: a flags byte (1: repair the patch checksum so damage reaches the hunk reader; 2: no progress
 // callback), the capacity (2 bytes, little-endian), the source length (2 bytes), the source, the patch.
 
 #include "rudd/qpt.h"
+#include "rudd/qpt_delta.h"
 #include "tests/rudd/qpt_reference.h"
 
 #include <cstdlib>
@@ -59,6 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         rudd::qpt::inspect(patch_data, uint32_t(patch.size()), info) == rudd::qpt::result::success;
     if (result != 4 && result != 6 && inspected != (result != 3))
         std::abort();
+    if (inspected && result != 6) {
+        bytes copied(expected_size + 1, 0xA5);
+        unsigned road = unsigned(rudd::qpt_delta::apply(patch_data, uint32_t(patch.size()), source_data,
+                                                        uint32_t(source.size()), copied.data(), expected_size));
+        if (road != result || copied[expected_size] != 0xA5 ||
+            (result == 1 && expected_size && std::memcmp(copied.data(), expected_buffer.data(), expected_size) != 0))
+            std::abort();
+    }
     std::free(buffer);
     return 0;
 }

@@ -1,8 +1,10 @@
 // Arbitrary file pairs through create and back through apply, both ways: the patch must be the one the
-// position-at-a-time model writes, with the same progress calls, and must turn each file into the other.
+// position-at-a-time model writes, with the same progress calls, and must turn each file into the other,
+// through the engine's pass and through the copy road (the input's copy with the changes over it) alike.
 // Input: the source length (2 bytes, little-endian), the source, then the target.
 
 #include "rudd/qpt.h"
+#include "rudd/qpt_delta.h"
 #include "tests/rudd/qpt_reference.h"
 
 #include <cstdio>
@@ -53,6 +55,11 @@ static void check_apply(const bytes &patch, const bytes &input, const bytes &out
     if (engine.apply(at(patch), uint32_t(patch.size()), at(input), uint32_t(input.size()), buffer.data(),
                      size) != rudd::qpt::result::success ||
         buffer != output)
+        std::abort();
+    bytes copied(size);
+    if (rudd::qpt_delta::apply(at(patch), uint32_t(patch.size()), at(input), uint32_t(input.size()), copied.data(),
+                               size) != rudd::qpt::result::success ||
+        copied != output)
         std::abort();
 }
 

@@ -176,28 +176,6 @@ void file::write(const uint8_t *bytes, uint32_t count) {
             fail();
             return;
         }
-        // Whole pages appended at the end go to the stream in one call: none of them would ever be
-        // read back, so passing them through the buffer one page at a time only costs system calls.
-        if (file_offset % page_size == 0 && file_offset == file_size && count >= page_size) {
-            uint32_t whole = count - count % page_size;
-            if (whole > UINT32_MAX - file_offset)
-                whole = (UINT32_MAX - file_offset) / page_size * page_size;
-            if (whole) {
-                flush();
-                buffer_offset = -1;
-                buffer_dirty = false;
-                if (fseeko(fp, off_t(file_offset), SEEK_SET) != 0 ||
-                    std::fwrite(bytes, 1, whole, fp) != whole) {
-                    fail();
-                    std::clearerr(fp);
-                }
-                file_offset += whole;
-                file_size = file_offset;
-                bytes += whole;
-                count -= whole;
-                continue;
-            }
-        }
         synchronize();
         uint32_t at = file_offset % page_size;
         uint32_t room = page_size - at;
@@ -339,15 +317,18 @@ bool filemap::map(int opened, mode m) {
 }
 
 void filemap::populate() {
-#if defined(MADV_POPULATE_READ) && defined(MADV_POPULATE_WRITE)
+#if defined(MADV_POPULATE_WRITE)
     if (!map_data)
         return;
-    bool writing = map_mode == mode::readwrite;
-    // New output pages made two megabytes at a time cost a fifth as much to write; inputs already in the
-    // page cache keep the pages they have, so they get no such hint.
-    if (writing)
+    if (map_mode == mode::readwrite) {
+        // New output pages made two megabytes at a time cost a fifth as much to write.
         madvise(map_data, map_size, MADV_HUGEPAGE);
-    madvise(map_data, map_size, writing ? MADV_POPULATE_WRITE : MADV_POPULATE_READ);
+        madvise(map_data, map_size, MADV_POPULATE_WRITE);
+    } else {
+        // An input is read in order: the system maps pages already cached sixteen at a fault, cheaper
+        // than mapping them one by one ahead; it is only told to start reading what is not cached.
+        madvise(map_data, map_size, MADV_WILLNEED);
+    }
 #endif
 }
 

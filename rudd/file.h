@@ -34,7 +34,7 @@ public:
     // Ignored when closed or in read mode; a write that would carry the file past 4 GiB - 1 bytes is
     // refused and recorded as a failure.
     void write(uint8_t byte);
-    // The same as writing the bytes one by one, page by page.
+    // The same as writing the bytes one by one: through the page buffer, a page at a time.
     void write(const uint8_t *bytes, uint32_t count);
     // Reads the byte at the current position and advances; false at the end of the file or when closed.
     bool read(uint8_t &byte);
@@ -102,13 +102,16 @@ public:
     void close();
     // Writes the mapped bytes and the file to disk (msync and fsync); false on any failure.
     bool sync();
-    // Asks the system to map every page now rather than at one fault per page, which is most of the cost
-    // of a large run; a read-write map may then get its new pages two megabytes at a time. Only a hint:
-    // a system without it takes the faults as they come.
+    // Prepares the map for a pass over it. A read-write map gets every page now rather than at one fault
+    // per page, which is most of the cost of a large run, and its new pages two megabytes at a time; a
+    // read map has the system start reading what is not cached (cached pages are mapped sixteen at a
+    // fault, cheaper than one by one ahead). Only a hint: a system without it takes the faults as they come.
     void populate();
 
     uint8_t *data() const { return map_data; }
     uint32_t size() const { return map_size; }
+    // The mapped file's own descriptor (-1 when closed), for calls that copy from it.
+    int descriptor() const { return fd; }
 
 private:
     bool map(int opened, mode m);

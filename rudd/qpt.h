@@ -53,11 +53,15 @@ public:
     // of it cannot be written or flushed (a full disk); the partial file is left for the caller.
     result create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
                   uint32_t targetSize, const char *patchName, file::mode patchMode = file::mode::write);
-    // The system's error number of the write that made create return patch_unwritable.
-    int patch_failure() const { return patch_file.failure(); }
-    // The same into the empty file the caller has open under patchDescriptor (which it keeps).
+    // The same into the empty file the caller has open under patchDescriptor (which it keeps). The patch
+    // goes to disk a chunk at a time while it is made, so little is left for the flush at the end.
     result create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
                   uint32_t targetSize, int patchDescriptor);
+
+    qpt() = default;
+    ~qpt();
+    qpt(const qpt &) = delete;
+    qpt &operator=(const qpt &) = delete;
 
     // What inspect found wrong with a patch: a fault of its structure only where the patch checksum is
     // right (damage to any byte shows there first).
@@ -70,18 +74,28 @@ public:
         checksum,      // the patch checksum does not match the bytes before it
     };
 
+    // The system's error number of the write that made create return patch_unwritable (EFBIG at the
+    // format's 4 GiB limit).
+    int patch_failure() const { return patch_error; }
+
     // Checks magic, structure and the patch checksum, and fills out. success or patch_invalid; for
     // patch_invalid, found (when given) tells what is wrong.
     static result inspect(const uint8_t *patchData, uint32_t patchSize, summary &out, flaw *found = nullptr);
 
     // The standard CRC-32 (zlib, PNG) of a whole buffer.
     static uint32_t crc32(const uint8_t *data, uint32_t size);
+    // A running CRC-32 (the value before its final complement; 0xFFFFFFFF for no bytes) carried over size
+    // more bytes.
+    static uint32_t crc32_running(uint32_t running, const uint8_t *data, uint64_t size);
 
 private:
+    friend class qpt_delta; // walks the hunks as apply does
+
     // Equal stretches, runs and checksums are handled a stretch at a time; the observable behaviour is
     // that of handling one position at a time (the same buffer bytes, results and progress calls).
     static bool read_header(const uint8_t *data, uint32_t size, uint32_t &offset, uint32_t &recordedSource,
                             uint32_t &recordedTarget);
+    static bool read_number(const uint8_t *data, uint32_t size, uint32_t &offset, uint32_t &value);
     bool short_hunk_in_line(uint64_t both, uint32_t hunksEnd);
     result verdict(uint32_t recordedSource, uint32_t recordedTarget);
     bool read_number(uint32_t &value);
@@ -92,6 +106,8 @@ private:
     void fold();
     void fold_when_due();
     void put(const uint8_t *bytes, uint32_t count);
+    void write_out(const uint8_t *bytes, uint32_t count);
+    result finish_patch();
     void put_number(uint32_t value);
     void put_checksum(uint32_t value);
     void flush_patch();
@@ -102,7 +118,8 @@ private:
 
     const uint8_t *patch_data = nullptr;
     const uint8_t *source_data = nullptr;
-    uint8_t *target_data = nullptr;
+    uint8_t *target_data = nullptr;          // apply: the output
+    const uint8_t *target_input = nullptr;   // create: the target's bytes
     uint32_t patch_size = 0;
     uint32_t source_size = 0;
     uint32_t target_size = 0;
@@ -112,7 +129,6 @@ private:
     uint32_t patch_checksum = 0;
     uint32_t source_checksum = 0;
     uint32_t target_checksum = 0;
-    file patch_file;
 
     // The running checksums lag behind the offsets and catch up a stretch at a time: each covers the
     // bytes up to its folded mark, and fold() brings all three up to the current offsets.
@@ -121,7 +137,11 @@ private:
     uint64_t target_folded = 0;
     uint64_t position_limit = 0; // apply: no valid patch takes the position past this
     unsigned progress_total = 0;
-    // create: patch bytes waiting for one bulk write through patch_file
+    // create: the patch file, and its bytes waiting in the one buffer for a bulk write
+    int patch_descriptor = -1;
+    int patch_error = 0;      // errno of the first failed write, flush or close; 0 while all is well
+    uint64_t patch_written = 0;
+    uint64_t patch_flushed = 0; // put on its way to disk
     uint32_t staged = 0;
     uint8_t staging[65536];
 };

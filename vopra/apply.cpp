@@ -3,6 +3,7 @@
 #include "vopra/error.h"
 #include "vopra/files.h"
 #include "vopra/patchfile.h"
+#include "vopra/progress.h"
 #include "vopra/quoting.h"
 #include "vopra/replacement.h"
 #include "vopra/workflow.h"
@@ -31,7 +32,8 @@ struct Inputs {
     Descriptor targetFile{-1};
     struct stat checked;
     filemap patch, target;
-    Side side = Side::neither;
+    qpt::summary recorded;
+    Matched matched;
 };
 
 } // namespace
@@ -55,22 +57,23 @@ static Error openInputs(const char *patchPath, const char *targetPath, Inputs &i
 }
 
 // Opens, reads and matches the two files of an in-place run, before any output exists.
-static Error matchInputs(const char *patchPath, const char *targetPath, Inputs &in) {
+static Error matchInputs(const char *patchPath, const char *targetPath, Inputs &in, const Progress &progress) {
     Error error = openInputs(patchPath, targetPath, in);
     if (error.failed())
         return error;
     ErrorOr<qpt::summary> recorded = readPatch(in.patch, patchPath);
     if (recorded.failed())
         return recorded.error();
-    ErrorOr<Side> side = matchInput(patchPath, recorded.value(), in.target, targetPath);
-    in.side = side.value();
-    return side.error();
+    in.recorded = recorded.value();
+    ErrorOr<Matched> matched = matchInput(patchPath, in.recorded, in.target, targetPath, progress);
+    in.matched = matched.value();
+    return matched.error();
 }
 
 // What the user should know of a success beside the message: a two-way patch given its own target
 // undoes itself; a file that could not keep its owner.
 static string successNote(const Inputs &in, const char *targetPath, const Replacement &output) {
-    string note = in.side != Side::target ? string()
+    string note = in.matched.side != Side::target ? string()
                                           : string(quoted(targetPath), " was the patch's target and now holds its "
                                                                         "source: the patch was undone");
     if (!output.note().empty())
@@ -88,7 +91,7 @@ static Outcome writePatched(Inputs &in, const char *patchPath, const char *targe
     // The patched file keeps what the file it replaces carries: an executable stays one, a shared file
     // stays shared.
     output.keepAttributesOf(in.checked, in.targetFile.fd);
-    error = writeOtherSide(in.patch, patchPath, in.target, targetPath, output, progress);
+    error = writeOtherSide(in.patch, patchPath, in.recorded, in.target, targetPath, in.matched, output, progress);
     in.patch.close();
     in.target.close();
     if (!error.failed())
@@ -135,25 +138,29 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
     if (checks.refused(refused))
         return refused;
 
+    // The match check reads the whole target: the first third of the bar, the write the rest.
     Inputs in;
-    error = matchInputs(patchPath, targetPath, in);
+    error = matchInputs(patchPath, targetPath, in, phase(progress, 0, progressScale / 3));
     if (error.failed())
         return warning(patchingFailed, error.text());
-    return writePatched(in, patchPath, targetPath, stem, backup, progress);
+    return writePatched(in, patchPath, targetPath, stem, backup, phase(progress, progressScale / 3, progressScale));
 }
 
 Outcome applyPatchTo(const string &patchPath, const string &inputPath, const string &outputPath,
                      const Progress &progress) {
     filemap patch, input;
     ErrorOr<qpt::summary> recorded = Error();
-    ErrorOr<Side> side = Side::neither;
+    ErrorOr<Matched> matched = Matched();
     Error error = openInput(patch, patchPath);
     if (!error.failed() && (recorded = readPatch(patch, patchPath)).failed())
         error = recorded.error();
     if (!error.failed())
         error = openInput(input, inputPath);
-    if (!error.failed() && (side = matchInput(patchPath, recorded.value(), input, inputPath)).failed())
-        error = side.error();
+    // As in place: the match check is the first third of the bar.
+    if (!error.failed() &&
+        (matched = matchInput(patchPath, recorded.value(), input, inputPath, phase(progress, 0, progressScale / 3)))
+            .failed())
+        error = matched.error();
     if (!error.failed())
         error = unusableOutput(outputPath, "OUTPUT", inputPath, patchPath);
     if (error.failed())
@@ -163,7 +170,8 @@ Outcome applyPatchTo(const string &patchPath, const string &inputPath, const str
     if (error.failed())
         return warning(error.text());
     output.keepAttributesOfReplaced();
-    error = writeOtherSide(patch, patchPath, input, inputPath, output, progress);
+    error = writeOtherSide(patch, patchPath, recorded.value(), input, inputPath, matched.value(), output,
+                           phase(progress, progressScale / 3, progressScale));
     // A fault of the files, not of the system: say that nothing was written.
     if (error.failed() && error.number() == 0)
         error.append(string("; ", quoted(outputPath), " not written"));

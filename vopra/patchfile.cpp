@@ -1,5 +1,7 @@
 #include "vopra/patchfile.h"
 #include "vopra/busguard.h"
+#include "vopra/copyroad.h"
+#include "vopra/progress.h"
 #include "vopra/quoting.h"
 
 #include <cerrno>
@@ -53,28 +55,39 @@ static string mismatch(const qpt::summary &recorded, uint32_t size, bool sourceS
     return string(reason);
 }
 
-ErrorOr<Side> matchInput(const char *patchName, const qpt::summary &recorded,
-                         const filemap &input, const char *inputName) {
-    uint32_t size = input.size(), checksum = 0;
+ErrorOr<Matched> matchInput(const char *patchName, const qpt::summary &recorded, const filemap &input,
+                            const char *inputName, const Progress &progress) {
+    Matched matched;
+    uint32_t size = input.size();
     bool sourceSize = size == recorded.source_size, targetSize = size == recorded.target_size;
     const filemap *maps[] = {&input};
+    if (fstat(input.descriptor(), &matched.status) != 0)
+        return Error::fromSystem("cannot read", inputName, errno);
     if ((sourceSize || targetSize) &&
-        !BusGuard(maps).run([&] { checksum = qpt::crc32(input.data(), size); }))
+        !BusGuard(maps).run([&] { matched.checksum = checksumInChunks(input.data(), size, progress); }))
         return Error::fault(changedWhileRead(patchName, inputName));
-    bool source = sourceSize && checksum == recorded.source_checksum;
-    bool target = targetSize && checksum == recorded.target_checksum;
-    if (source || target)
-        return source && target ? Side::both : source ? Side::source : Side::target;
-    return Error::fault(string(quoted(inputName), " is neither source nor target of ", quoted(patchName), ": ",
-                               mismatch(recorded, size, sourceSize, targetSize, checksum)));
+    bool source = sourceSize && matched.checksum == recorded.source_checksum;
+    bool target = targetSize && matched.checksum == recorded.target_checksum;
+    if (!source && !target)
+        return Error::fault(string(quoted(inputName), " is neither source nor target of ", quoted(patchName), ": ",
+                                   mismatch(recorded, size, sourceSize, targetSize, matched.checksum)));
+    matched.side = source && target ? Side::both : source ? Side::source : Side::target;
+    return matched;
 }
 
 string changedWhileRead(const char *first, const char *second) {
     return string(quoted(first), " or ", quoted(second), " changed while it was read");
 }
 
-Error writeOtherSide(const filemap &patch, const char *patchName, const filemap &input, const char *inputName,
-                     Replacement &output, const Progress &progress) {
+string damagedPatch(const char *patchName, const char *inputName) {
+    return string(quoted(patchName), " does not turn ", quoted(inputName),
+                  " into the file it records (the patch is damaged)");
+}
+
+// The engine's pass into the mapped output, where the system cannot copy: the pass is the first half
+// of the write, its flush in chunks the second.
+static Error writeByPass(const filemap &patch, const char *patchName, const filemap &input, const char *inputName,
+                         Replacement &output, const Progress &progress) {
     qpt engine;
     uint32_t size = 0;
     engine.apply(patch.data(), patch.size(), input.data(), input.size(), nullptr, size);
@@ -85,7 +98,7 @@ Error writeOtherSide(const filemap &patch, const char *patchName, const filemap 
     if (!map.open(output.descriptor(), filemap::mode::readwrite) || map.size() != size)
         return Error::fromSystem("cannot write", output.name(), errno);
     map.populate();
-    engine.progress = progress;
+    engine.progress = phase(progress, 0, progressScale / 2);
     qpt::result result = qpt::result::patch_invalid;
     const filemap *maps[] = {&patch, &input, &map};
     bool read = BusGuard(maps).run(
@@ -93,15 +106,23 @@ Error writeOtherSide(const filemap &patch, const char *patchName, const filemap 
     // The patch and the input were checked and matched before: where the engine now finds either
     // wrong, a file changed while it was read. A wrong result from both as matched is the patch's.
     if (read && result == qpt::result::target_invalid)
-        return Error::fault(string(quoted(patchName), " does not turn ", quoted(inputName),
-                                   " into the file it records (the patch is damaged)"));
+        return Error::fault(damagedPatch(patchName, inputName));
     if (!read || result != qpt::result::success)
         return Error::fault(changedWhileRead(patchName, inputName));
+    if (!flushInChunks(output.descriptor(), size, phase(progress, progressScale / 2, progressScale)) || !map.sync())
+        return Error::fromSystem("cannot write", output.name(), errno);
+    return Error();
+}
+
+Error writeOtherSide(const filemap &patch, const char *patchName, const qpt::summary &recorded, const filemap &input,
+                     const char *inputName, const Matched &matched, Replacement &output, const Progress &progress) {
+    bool unavailable = false;
+    Error error = copyOtherSide(patch, patchName, recorded, input, inputName, matched, output, progress, unavailable);
+    if (unavailable)
+        error = writeByPass(patch, patchName, input, inputName, output, progress);
     // Data and attributes go to disk together, ahead of any rename, so that a crash after the file is
     // put in place cannot leave it with missing bytes or the wrong attributes.
-    if (!map.sync())
-        return Error::fromSystem("cannot write", output.name(), errno);
-    return output.finish();
+    return error.failed() ? error : output.finish();
 }
 
 Error writePatchFile(const filemap &source, const char *sourceName, const filemap &target, const char *targetName,
@@ -116,11 +137,10 @@ Error writePatchFile(const filemap &source, const char *sourceName, const filema
         return Error::fault(changedWhileRead(sourceName, targetName));
     if (result != qpt::result::success) {
         // The format records sizes in 32 bits: a patch stops at its last byte below 4 GiB.
-        if (engine.patch_failure() == EFBIG) {
-            struct stat status;
-            if (fstat(patch.descriptor(), &status) == 0 && status.st_size >= off_t(UINT32_MAX))
-                return Error::fault(string("cannot write ", quoted(patch.name()), ": a QPT patch must be smaller than 4 GiB"));
-        }
+        struct stat status;
+        if (engine.patch_failure() == EFBIG && fstat(patch.descriptor(), &status) == 0 &&
+            uint64_t(status.st_size) + (1u << 20) > UINT32_MAX)
+            return Error::fault(string("cannot write ", quoted(patch.name()), ": a QPT patch must be smaller than 4 GiB"));
         return Error::fromSystem("cannot write", patch.name(), engine.patch_failure() ? engine.patch_failure() : EIO);
     }
     return patch.finish();

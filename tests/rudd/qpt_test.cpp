@@ -1,4 +1,5 @@
 #include "rudd/qpt.h"
+#include "rudd/qpt_delta.h"
 #include "tests/read_file.h"
 #include "tests/rudd/qpt_reference.h"
 
@@ -162,6 +163,21 @@ bytes apply_ok(const bytes &patch, const bytes &source, qpt::result *code = null
     return out;
 }
 
+// The copy road in memory against apply's pass: the same result and, where both succeed, the same bytes.
+void expect_same_roads(const bytes &patch, const bytes &input, const std::string &trace) {
+    qpt::result engine_code;
+    bytes engine_out = apply_ok(patch, input, &engine_code);
+    bytes road_out(engine_out.size() + 1, sentinel);
+    qpt::result road_code = rudd::qpt_delta::apply(at(patch), uint32_t(patch.size()), at(input),
+                                                   uint32_t(input.size()), road_out.data(),
+                                                   uint32_t(engine_out.size()));
+    EXPECT_EQ(road_code, engine_code) << trace;
+    EXPECT_EQ(road_out.back(), sentinel) << trace;
+    if (engine_code == qpt::result::success) {
+        EXPECT_EQ(bytes(road_out.begin(), road_out.end() - 1), engine_out) << trace;
+    }
+}
+
 } // namespace
 
 // --- the format's bytes
@@ -245,6 +261,11 @@ TEST(Checksum, crc32_matches_the_table_method) {
         b = uint8_t(random());
     for (uint32_t size : {1u, 15u, 16u, 17u, 255u, 4096u, 65537u, 100000u})
         EXPECT_EQ(qpt::crc32(data.data(), size), reference::crc32(data.data(), size)) << size;
+    // Zeros passed by arithmetic, on either side of the size where it stops passing them byte by byte.
+    bytes zeros(70000);
+    for (uint32_t count : {0u, 1u, 16384u, 16385u, 70000u})
+        EXPECT_EQ(rudd::qpt_delta::crc32_zeros(0x12345678, count),
+                  qpt::crc32_running(0x12345678, zeros.data(), count)) << count;
 }
 
 // --- apply's checks and results
@@ -497,6 +518,8 @@ TEST_F(Folder, create_and_apply_match_the_reference_on_random_pairs) {
                 }
             }
         }
+        expect_same_roads(patch, source, "forward");
+        expect_same_roads(patch, target, "backward");
         // Without a progress callback the result is the same.
         outcome quiet = run_fast(patch, source, uint32_t(target.size()), false);
         ASSERT_EQ(quiet.buffer, run_reference(patch, source, uint32_t(target.size())).buffer);
@@ -547,6 +570,9 @@ TEST(Damaged, malformed_patches_behave_as_the_reference) {
         // inspect refuses exactly what apply finds malformed, for an input of a recorded size.
         qpt::summary info;
         qpt::result looked = qpt::inspect(at(patch), uint32_t(patch.size()), info);
+        // The copy road takes only patches inspect passed, and then gives apply's verdict and bytes.
+        if (looked == qpt::result::success)
+            expect_same_roads(patch, input, "round " + std::to_string(round) + ": " + hex(patch));
         // (A source of neither size or a small buffer stops apply before the hunks.)
         if (fast.code != unsigned(qpt::result::source_invalid) &&
             fast.code != unsigned(qpt::result::target_too_small)) {

@@ -126,7 +126,7 @@ ROWS = [
     ("a second run while the first holds the file", GAME, ["apply", "game.qpt", "game.bin"], {"lock": True}, 1,
      "qpt: Patching failed: 'game.bin' is being patched by another run\n", GAME),
     ("SIGINT while the output is written", GAME, ["apply", "game.qpt", "game.bin"],
-     {"inject": ["msync:signal=SIGINT"]}, -signal.SIGINT, "", GAME),
+     {"inject": ["msync,sync_file_range:signal=SIGINT"]}, -signal.SIGINT, "", GAME),
     # Once names change the run completes and reports it: a failure status never stands for a change made.
     ("SIGTERM during the exchange", GAME, ["apply", "game.qpt", "game.bin"],
      {"inject": ["renameat2:signal=SIGTERM"]}, 0, DONE_LINE, DONE),

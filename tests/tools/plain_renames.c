@@ -1,6 +1,8 @@
 /* Preloaded into qpt to make its folder behave as a file system without unnamed files or
  * exchanging renames (vfat, many network and FUSE file systems): O_TMPFILE fails with EOPNOTSUPP
- * and a rename with flags with EINVAL, as they do there. Everything else is the plain system call. */
+ * and a rename with flags with EINVAL, as they do there; copy_file_range fails with EOPNOTSUPP, as
+ * where the system cannot copy, so these runs take the engine's pass. Everything else is the plain
+ * system call. */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
@@ -30,4 +32,10 @@ int renameat2(int from_folder, const char *from, int to_folder, const char *to, 
         return -1;
     }
     return renameat(from_folder, from, to_folder, to);
+}
+
+ssize_t copy_file_range(int in, off_t *in_offset, int out, off_t *out_offset, size_t length, unsigned int flags) {
+    (void)in, (void)in_offset, (void)out, (void)out_offset, (void)length, (void)flags;
+    errno = EOPNOTSUPP;
+    return -1;
 }

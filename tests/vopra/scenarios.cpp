@@ -1,4 +1,5 @@
 #include "tests/vopra/scenarios.h"
+#include "vopra/copyroad.h"
 
 #include "rudd/file.h"
 #include "rudd/qpt.h"
@@ -245,6 +246,21 @@ struct FailingRename {
     static inline int (*saved)(int, const char *, const char *, unsigned) = vopra::renameFile;
 };
 
+// Takes the system's copy away, as where it is unavailable: the engine's pass must do the work.
+struct NoCopy {
+    NoCopy() {
+        calls = 0;
+        vopra::copyRange = [](int, off64_t *, int, off64_t *, size_t) -> ssize_t {
+            calls++;
+            errno = EOPNOTSUPP;
+            return -1;
+        };
+    }
+    ~NoCopy() { vopra::copyRange = saved; }
+    static inline int calls;
+    static inline ssize_t (*saved)(int, off64_t *, int, off64_t *, size_t) = vopra::copyRange;
+};
+
 const Bytes earlierBackup = "an earlier backup that must survive\n";
 
 // ---- apply: the checks, in their order, each run also breaking every later check where it can ----
@@ -334,6 +350,29 @@ void applySucceeds(Driver &driver) {
     EXPECT_EQ((std::vector<std::string>{"game.bak", "game.qpt", "game.sfc"}), folder.names());
     // The patched file keeps the permission bits of the file it replaced.
     EXPECT_EQ(0751u, folder.permissions("game.sfc"));
+}
+
+void applyScatteredAndSparseChanges(Driver &driver) {
+    // A first chunk of the copy changed on one page in two (written whole), a second changed once
+    // (copied, the change written over it), and the file grown: the same file either way.
+    Folder folder;
+    Bytes old = pattern(9 << 20, 3), changed = old;
+    for (size_t i = 100; i < (1 << 20); i += 8192)
+        changed[i] = char(changed[i] ^ 0x5a);
+    changed[(8 << 20) + 5] = char(changed[(8 << 20) + 5] ^ 1);
+    changed += "grown";
+    folder.write("big.qpt", makePatch(old, changed));
+    folder.write("big.bin", old);
+    expectOutcome(driver.run(Operation::Apply, folder / "big.qpt", folder / "big.bin"), Kind::Information,
+                  "Patching was successful!\nBackup file name: big.bak");
+    EXPECT_TRUE(folder.read("big.bin") == changed);
+    EXPECT_TRUE(folder.read("big.bak") == old);
+}
+
+void applyWithoutCopy(Driver &driver) {
+    NoCopy unavailable;
+    applySucceeds(driver);
+    EXPECT_EQ(1, NoCopy::calls);
 }
 
 void applyReadOnlyTarget(Driver &driver) {
@@ -806,6 +845,8 @@ const std::vector<Scenario> &scenarios() {
         {"applyPatchTooLarge", Operation::Apply, applyPatchTooLarge, false},
         {"applyTargetTooLarge", Operation::Apply, applyTargetTooLarge, false},
         {"applySucceeds", Operation::Apply, applySucceeds, false},
+        {"applyWithoutCopy", Operation::Apply, applyWithoutCopy, true},
+        {"applyScatteredAndSparseChanges", Operation::Apply, applyScatteredAndSparseChanges, false},
         {"applyReadOnlyTarget", Operation::Apply, applyReadOnlyTarget, false},
         {"applyBackwardsWithCapitalExtension", Operation::Apply, applyBackwardsWithCapitalExtension, false},
         {"applyNamesWithoutExtension", Operation::Apply, applyNamesWithoutExtension, false},

@@ -2,6 +2,7 @@
 
 #include "tests/vopra/scenarios.h"
 #include "vopra/files.h"
+#include "vopra/progress.h"
 
 #include <gtest/gtest.h>
 
@@ -12,16 +13,25 @@ namespace {
 class DirectDriver : public Driver {
 public:
     Seen run(Operation operation, const std::string &first, const std::string &second) override {
-        // The engine reports its progress in order and never beyond its total.
-        unsigned last = 0;
-        vopra::Progress progress = [&last](unsigned offset, unsigned total) {
+        // The engine reports its progress in order and never beyond its total. An apply moves one bar
+        // across its phases: the check fills the first third, the write and its flush the rest.
+        unsigned last = 0, lastTotal = 0;
+        bool checked = false;
+        vopra::Progress progress = [&](unsigned offset, unsigned total) {
             EXPECT_GE(offset, last);
             EXPECT_LE(offset, total);
             last = offset;
+            lastTotal = total;
+            checked |= offset <= vopra::progressScale / 3;
         };
         vopra::Outcome outcome = operation == Operation::Apply
                                      ? vopra::applyPatch(first.c_str(), second.c_str(), progress)
                                      : vopra::createPatch(first.c_str(), second.c_str(), progress);
+        if (operation == Operation::Apply && outcome.kind == vopra::Outcome::Kind::Information && last > 0) {
+            EXPECT_TRUE(checked);
+            EXPECT_EQ(vopra::progressScale, lastTotal);
+            EXPECT_EQ(vopra::progressScale, last);
+        }
         return Seen{outcome.kind, outcome.message.text(), outcome.cause.text()};
     }
 };

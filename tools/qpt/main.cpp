@@ -175,16 +175,17 @@ int describe_patch(int count, char **operands) {
                 record.target_checksum, record.hunks, (unsigned long long)record.changed);
     if (!file_name)
         return 0;
-    vopra::ErrorOr<vopra::Side> side = vopra::matchInput(patch_name, record, input, file_name);
-    if (side.failed()) {
+    vopra::ErrorOr<vopra::Matched> matched = vopra::matchInput(patch_name, record, input, file_name);
+    if (matched.failed()) {
         // What could not be written is the first failure, and the one told.
         if (flush_output())
-            say("%s", side.error().text().text());
+            say("%s", matched.error().text().text());
         return status_failure;
     }
-    const char *what = side.value() == vopra::Side::both     ? "the patch's source and target (the patch changes nothing)"
-                       : side.value() == vopra::Side::source ? "the patch's source"
-                                                             : "the patch's target";
+    vopra::Side side = matched.value().side;
+    const char *what = side == vopra::Side::both     ? "the patch's source and target (the patch changes nothing)"
+                       : side == vopra::Side::source ? "the patch's source"
+                                                     : "the patch's target";
     std::printf("%s: %s\n", file_name, what);
     return 0;
 }

@@ -1,0 +1,294 @@
+#include "vopra/copyroad.h"
+#include "vopra/busguard.h"
+#include "vopra/quoting.h"
+#include "vopra/progress.h"
+
+#include "rudd/qpt_delta.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+using rudd::filemap;
+using rudd::qpt;
+using rudd::qpt_delta;
+using rudd::string;
+
+namespace vopra {
+
+static ssize_t copyRangeDefault(int from, off64_t *fromOffset, int to, off64_t *toOffset, size_t length) {
+    return copy_file_range(from, fromOffset, to, toOffset, length, 0);
+}
+ssize_t (*copyRange)(int from, off64_t *fromOffset, int to, off64_t *toOffset, size_t length) = copyRangeDefault;
+
+namespace {
+
+// The errors of a system or file system that cannot copy between these two files.
+bool cannotCopy(int error) {
+    return error == EXDEV || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL || error == EBADF;
+}
+
+// Changed bytes are written as whole pages, the rest of each page being the input's bytes (which the
+// copy holds there already): a page written whole needs no read of what it replaces, which on a file
+// sharing the input's blocks is a read from the disk for every changed page. Pages next to each other
+// go in one call.
+const uint64_t page = 4096;
+
+// A chunk whose changes touch this many separate runs of pages is written whole instead: on a file
+// sharing its blocks each run is unshared on its own (some tens of microseconds on xfs and btrfs), while
+// a chunk written whole costs a few milliseconds.
+const uint32_t scattered = 64;
+
+uint64_t pageStart(uint64_t at) {
+    return at & ~(page - 1);
+}
+
+// Collects the changed bytes (the input's XOR the patch's) of whole pages and writes them at their
+// positions.
+class ChangeWriter {
+public:
+    ChangeWriter(int output, uint32_t outputSize, const uint8_t *input, uint32_t inputSize)
+        : output(output), outputSize(outputSize), input(input), inputSize(inputSize) {}
+
+    // false with errno when a write fails.
+    bool add(uint64_t at, const uint8_t *bytes, uint32_t count) {
+        while (count) {
+            if (used && (pageStart(at) > pageStart(start + used - 1) + page || at - start >= sizeof buffer) &&
+                !flush())
+                return false;
+            if (used == 0)
+                start = pageStart(at);
+            putInput(start + used, at);
+            uint32_t room = uint32_t(sizeof buffer - (at - start));
+            uint32_t step = count < room ? count : room;
+            putInput(at, at + step);
+            uint8_t *out = buffer + (at - start);
+            for (uint32_t i = 0; i < step; i++)
+                out[i] ^= bytes[i];
+            used = uint32_t(at - start) + step;
+            at += step;
+            bytes += step;
+            count -= step;
+        }
+        return true;
+    }
+
+    // Writes positions from .. to whole: the input's bytes with every change below to over them.
+    bool writeWhole(uint64_t from, uint64_t to, qpt_delta &delta) {
+        if (!flush())
+            return false;
+        for (start = from; start < to; start += sizeof buffer) {
+            uint64_t end = to - start < sizeof buffer ? to : start + sizeof buffer;
+            putInput(start, end);
+            uint32_t at, count;
+            const uint8_t *bytes;
+            while (delta.next(end, at, bytes, count)) {
+                uint8_t *out = buffer + (at - start);
+                for (uint32_t i = 0; i < count; i++)
+                    out[i] ^= bytes[i];
+            }
+            used = uint32_t(end - start);
+            if (!write())
+                return false;
+        }
+        used = 0;
+        return true;
+    }
+
+    // Completes the last page and writes what was collected; false with errno on failure.
+    bool flush() {
+        if (used == 0)
+            return true;
+        uint64_t end = pageStart(start + used - 1) + page;
+        if (end > outputSize)
+            end = outputSize;
+        putInput(start + used, end);
+        used = uint32_t(end - start);
+        if (!write())
+            return false;
+        used = 0;
+        return true;
+    }
+
+private:
+    bool write() {
+        for (uint32_t done = 0; done < used;) {
+            ssize_t written = pwrite(output, buffer + done, used - done, off_t(start + done));
+            if (written <= 0) {
+                if (written == 0)
+                    errno = ENOSPC;
+                return false;
+            }
+            done += uint32_t(written);
+        }
+        return true;
+    }
+
+    // The input's bytes of positions from .. to (zeros past its end) into the buffer.
+    void putInput(uint64_t from, uint64_t to) {
+        uint64_t copied = to < inputSize ? to : inputSize;
+        if (from < copied)
+            std::memcpy(buffer + (from - start), input + from, copied - from);
+        uint64_t zeroed = from > inputSize ? from : inputSize;
+        if (zeroed < to)
+            std::memset(buffer + (zeroed - start), 0, to - zeroed);
+    }
+
+    int output;
+    uint32_t outputSize;
+    const uint8_t *input;
+    uint32_t inputSize;
+    uint64_t start = 0;
+    uint32_t used = 0;
+    uint8_t buffer[65536];
+};
+
+// Where the file system copies on write in extents larger than a block (xfs: 32 blocks by default),
+// each scattered change would unshare a whole extent; a hint of one page while the changes are written
+// keeps the new space to the changed pages. The file's own hint is given back afterwards, so later
+// writes by other programs go as they would. Only a hint: elsewhere it is refused and changes nothing.
+class PageUnsharing {
+public:
+    explicit PageUnsharing(int output) : output(output) {
+        if (ioctl(output, FS_IOC_FSGETXATTR, &saved) != 0)
+            return;
+        struct fsxattr attributes = saved;
+        attributes.fsx_xflags |= FS_XFLAG_COWEXTSIZE;
+        attributes.fsx_cowextsize = uint32_t(page);
+        set = ioctl(output, FS_IOC_FSSETXATTR, &attributes) == 0;
+    }
+    ~PageUnsharing() {
+        if (set)
+            ioctl(output, FS_IOC_FSSETXATTR, &saved);
+    }
+
+private:
+    int output;
+    struct fsxattr saved;
+    bool set = false;
+};
+
+// Copies the input's bytes from .. to into the output at the same positions. 0 when done; else the
+// errno, or -1 when the input ended early (another program cut it short).
+int copyStretch(int from, int to, uint64_t begin, uint64_t end) {
+    while (begin < end) {
+        off64_t in = off64_t(begin), out = off64_t(begin);
+        ssize_t copied = copyRange(from, &in, to, &out, size_t(end - begin));
+        if (copied < 0)
+            return errno;
+        if (copied == 0)
+            return -1;
+        begin += uint64_t(copied);
+    }
+    return 0;
+}
+
+bool sameStatus(const struct stat &a, const struct stat &b) {
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+} // namespace
+
+Error copyOtherSide(const filemap &patch, const char *patchName, const qpt::summary &recorded,
+                    const filemap &input, const char *inputName, const Matched &matched, Replacement &output,
+                    const Progress &progress, bool &unavailable) {
+    unavailable = false;
+    uint32_t inputSize = input.size();
+    Error changed = Error::fault(changedWhileRead(patchName, inputName));
+    if (inputSize != recorded.source_size && inputSize != recorded.target_size)
+        return changed;
+    uint32_t size = inputSize == recorded.source_size ? recorded.target_size : recorded.source_size;
+    uint32_t common = inputSize < size ? inputSize : size;
+    int out = output.descriptor(), in = input.descriptor();
+    auto failed = [&](int error) { return Error::fromSystem("cannot write", output.name(), error); };
+
+    // Past the input's end the output is zeros, given their space now; the copy itself takes none
+    // where the file system shares blocks.
+    if (size > inputSize) {
+        int error = posix_fallocate(out, off_t(inputSize), off_t(size - inputSize));
+        if (error == EOPNOTSUPP || error == EINVAL)
+            error = ftruncate(out, off_t(size)) == 0 ? 0 : errno;
+        if (error)
+            return failed(error);
+    }
+
+    // A chunk at a time: copied, its changes written over it, its writeback started; the one before
+    // is waited for meanwhile, so the disk works while the next chunk is copied.
+    PageUnsharing unsharing(out);
+    ChangeWriter changes(out, size, input.data(), inputSize);
+    int error = 0;
+    bool copying = false; // the error is the copy's
+    qpt::result result = qpt::result::patch_invalid;
+    const filemap *maps[] = {&patch, &input};
+    bool read = BusGuard(maps).run([&] {
+        qpt_delta delta(patch.data(), patch.size(), size);
+        const unsigned start = SYNC_FILE_RANGE_WRITE;
+        const unsigned wait = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+        uint64_t previous = 0;
+        for (uint64_t from = 0; from < size && error == 0;) {
+            uint64_t to = size - from < progressChunk ? size : from + progressChunk;
+            if (delta.page_runs(to, page, scattered) >= scattered) {
+                // Changes scattered all over the chunk: each would cost its own unsharing, far more
+                // than writing the chunk whole, which the disk takes in one sequential stream.
+                if (!changes.writeWhole(from, to, delta))
+                    error = errno;
+            } else {
+                if (from < common)
+                    error = copyStretch(in, out, from, to < common ? to : common);
+                copying = error != 0;
+                uint32_t at, count;
+                const uint8_t *bytes;
+                while (error == 0 && delta.next(to, at, bytes, count)) {
+                    if (!changes.add(at, bytes, count))
+                        error = errno;
+                }
+            }
+            if (error == 0 && !changes.flush())
+                error = errno;
+            // Writeback is only a head start for the fsync to come; where it fails, that fsync tells.
+            if (error == 0) {
+                sync_file_range(out, off64_t(from), off64_t(to - from), start);
+                if (from > 0)
+                    sync_file_range(out, off64_t(previous), off64_t(from - previous), wait);
+            }
+            previous = from;
+            from = to;
+            if (error == 0 && progress)
+                progress(unsigned(from), size);
+        }
+        // An empty output is whole at once.
+        if (size == 0 && progress)
+            progress(1, 1);
+        if (error == 0) {
+            uint32_t tail = inputSize > size ? qpt::crc32(input.data() + size, inputSize - size) : 0;
+            result = delta.verdict(recorded, inputSize, matched.checksum, tail);
+        }
+    });
+    if (!read || error == -1)
+        return changed;
+    if (error) {
+        if (!copying || !cannotCopy(error))
+            return failed(error);
+        // Nothing of this road stays: the engine's pass starts from an empty file.
+        if (ftruncate(out, 0) != 0)
+            return failed(errno);
+        unavailable = true;
+        return Error();
+    }
+    // The copy is of the bytes the checksum was read from only when nobody wrote to the input since.
+    // The patch and the input were checked and matched before: a verdict against either means a
+    // change; a wrong result from both as matched is the patch's.
+    struct stat now;
+    if (fstat(in, &now) != 0 || !sameStatus(now, matched.status))
+        return changed;
+    if (result == qpt::result::target_invalid)
+        return Error::fault(damagedPatch(patchName, inputName));
+    return result == qpt::result::success ? Error() : changed;
+}
+
+} // namespace vopra

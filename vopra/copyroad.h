@@ -1,0 +1,33 @@
+#pragma once
+
+#include "rudd/file.h"
+#include "rudd/qpt.h"
+#include "rudd/string.h"
+#include "vopra/error.h"
+#include "vopra/patchfile.h"
+#include "vopra/replacement.h"
+#include "vopra/workflow.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+// The output of an apply at the cost of the change: a copy of the input made by the system (sharing
+// the input's blocks where the file system can, copied inside the system elsewhere), with only the
+// patch's changed bytes written over it, and its CRC-32 proven from the input's before anything is
+// renamed. Results, bytes and verdicts are those of the engine's pass, which does the work wherever the
+// system cannot copy.
+namespace vopra {
+
+// The copy call. Only tests replace it, to make it unavailable as on a system without it.
+extern ssize_t (*copyRange)(int from, off64_t *fromOffset, int to, off64_t *toOffset, size_t length);
+
+// Writes the other side of the patch (recorded, as read) for input, matched as given, into the empty
+// output, reporting progress(done, output size) a chunk at a time while the copy, the changes and their
+// flush go on together. unavailable (and the output empty again) when the system cannot copy here:
+// the caller then takes the engine's pass. The verdicts and texts are writeOtherSide's. Data on disk;
+// attributes not yet set.
+Error copyOtherSide(const rudd::filemap &patch, const char *patchName, const rudd::qpt::summary &recorded,
+                    const rudd::filemap &input, const char *inputName, const Matched &matched, Replacement &output,
+                    const Progress &progress, bool &unavailable);
+
+} // namespace vopra
