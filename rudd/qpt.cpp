@@ -452,6 +452,28 @@ qpt::result qpt::apply(const uint8_t *patchData, uint32_t patchSize, const uint8
     return verdict(recorded_source, recorded_target);
 }
 
+// The same walk as apply's, without the files: what apply refuses as malformed, this refuses too. Counts
+// the hunks and changed bytes into out and leaves offset at the trailer.
+qpt::flaw qpt::walk_hunks(const uint8_t *patchData, uint32_t patchSize, uint32_t &offset, uint64_t limit,
+                          summary &out) {
+    uint64_t position = 0;
+    while (offset < patchSize - trailer_size) {
+        uint32_t skip;
+        if (!parse_number(patchData, patchSize, offset, skip))
+            return flaw::hunk_unended;
+        uint64_t length;
+        bool ended;
+        if (position + skip > limit ||
+            !run_length(patchData, patchSize, offset, limit - position - skip, length, ended))
+            return flaw::hunk_too_long;
+        position += skip + length;
+        offset += uint32_t(ended ? length : length - 1);
+        out.changed += length - 1;
+        out.hunks++;
+    }
+    return flaw::none;
+}
+
 qpt::result qpt::inspect(const uint8_t *patchData, uint32_t patchSize, summary &out, flaw *found) {
     out = summary();
     flaw ignored;
@@ -475,24 +497,11 @@ qpt::result qpt::inspect(const uint8_t *patchData, uint32_t patchSize, summary &
     // Sizes that end inside the trailer leave it no room: the checksums would be read from the wrong place.
     if (offset > patchSize - trailer_size)
         return structural(flaw::sizes);
-    // The same walk as apply's, without the files: what apply refuses as malformed, this refuses too.
-    uint64_t limit = larger(recorded_source, recorded_target) + uint64_t(1), position = 0;
-    uint32_t hunks = 0;
-    uint64_t changed = 0;
-    while (offset < patchSize - trailer_size) {
-        uint32_t skip;
-        if (!parse_number(patchData, patchSize, offset, skip))
-            return structural(flaw::hunk_unended);
-        uint64_t length;
-        bool ended;
-        if (position + skip > limit ||
-            !run_length(patchData, patchSize, offset, limit - position - skip, length, ended))
-            return structural(flaw::hunk_too_long);
-        position += skip + length;
-        offset += uint32_t(ended ? length : length - 1);
-        changed += length - 1;
-        hunks++;
-    }
+    uint64_t limit = larger(recorded_source, recorded_target) + uint64_t(1);
+    summary counted = summary();
+    flaw fault = walk_hunks(patchData, patchSize, offset, limit, counted);
+    if (fault != flaw::none)
+        return structural(fault);
     uint32_t source_checksum = parse_trailer_value(patchData, patchSize, offset);
     uint32_t target_checksum = parse_trailer_value(patchData, patchSize, offset);
     uint32_t patch_checksum = crc32(patchData, offset);
@@ -500,12 +509,11 @@ qpt::result qpt::inspect(const uint8_t *patchData, uint32_t patchSize, summary &
         why = flaw::checksum;
         return result::patch_invalid;
     }
+    out = counted;
     out.source_size = recorded_source;
     out.target_size = recorded_target;
     out.source_checksum = source_checksum;
     out.target_checksum = target_checksum;
-    out.hunks = hunks;
-    out.changed = changed;
     return result::success;
 }
 
@@ -588,6 +596,20 @@ void qpt::put_checksum(uint32_t value) {
     put(bytes, 4);
 }
 
+// A short run is copied a byte at a time, in line: up to short_hunk exclusive-or bytes from position i
+// on, i moved past them. True when the run ended among them (its zero byte written).
+__attribute__((always_inline)) inline bool qpt::short_run(const uint8_t *source, const uint8_t *target, uint32_t &i) {
+    uint32_t k = 0;
+    uint8_t x;
+    do {
+        x = uint8_t(source[i + k] ^ target[i + k]);
+        staging[staged + k++] = x;
+    } while (x != 0 && k < short_hunk);
+    staged += k;
+    i += k;
+    return x == 0;
+}
+
 // Writes the hunks for positions from..to, where source and target hold the two files' bytes of those
 // positions (zeros for a file that has ended). running tells whether a run is open at from; last is
 // where the current skip started.
@@ -610,26 +632,15 @@ void qpt::scan(uint64_t from, uint64_t to, const uint8_t *source, const uint8_t 
         }
         if (staged + short_hunk > sizeof staging)
             flush_patch();
-        // A short run is copied a byte at a time, in line.
-        if (i + short_hunk <= size) {
-            uint32_t k = 0;
-            uint8_t x;
-            do {
-                x = uint8_t(source[i + k] ^ target[i + k]);
-                staging[staged + k++] = x;
-            } while (x != 0 && k < short_hunk);
-            staged += k;
-            i += k;
-            if (x == 0) {
-                running = false;
-                last = from + i;
-                continue;
-            }
-            if (i == size)
-                break;
-            if (staged == sizeof staging)
-                flush_patch();
+        if (i + short_hunk <= size && short_run(source, target, i)) {
+            running = false;
+            last = from + i;
+            continue;
         }
+        if (i == size)
+            break;
+        if (staged == sizeof staging)
+            flush_patch();
         uint32_t room = uint32_t(smaller(size - i, sizeof staging - staged));
         uint32_t differing = exclusive_or_until_equal(source + i, target + i, room, staging + staged);
         if (differing < room) {
@@ -678,8 +689,8 @@ qpt::result qpt::finish_patch() {
     return patch_error ? result::patch_unwritable : result::success;
 }
 
-qpt::result qpt::write_patch(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
-                             uint32_t targetSize) {
+// Takes the inputs of a create and starts the patch at the start of its (empty) file.
+void qpt::start_patch(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData, uint32_t targetSize) {
     source_data = sourceData;
     source_size = sourceSize;
     target_data = nullptr;
@@ -692,9 +703,24 @@ qpt::result qpt::write_patch(const uint8_t *sourceData, uint32_t sourceSize, con
     patch_checksum = source_checksum = target_checksum = 0xFFFFFFFF;
     staged = 0;
     patch_written = patch_flushed = 0;
-    // Written in order from the start of the (empty) file.
     patch_error = lseek(patch_descriptor, 0, SEEK_SET) == 0 ? 0 : errno;
+}
 
+// A whole chunk of equal bytes from..to: the target's running checksum follows the source's. Over the
+// same bytes two running checksums change by the same part, so their difference is only carried over
+// the chunk's length, as over zeros: one multiplication instead of a pass.
+void qpt::fold_equal_chunk(uint64_t from, uint64_t to, unsigned long chunk_shift) {
+    uint32_t before = source_checksum;
+    source_checksum = crc_update(source_checksum, source_data + from, chunk);
+    uint32_t difference = target_checksum ^ before;
+    target_checksum = source_checksum ^ (difference ? uint32_t(crc32_combine_op(difference, 0, chunk_shift)) : 0);
+    source_folded = uint32_t(to);
+    target_folded = to;
+}
+
+qpt::result qpt::write_patch(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
+                             uint32_t targetSize) {
+    start_patch(sourceData, sourceSize, targetData, targetSize);
     put(magic, sizeof magic);
     put_number(source_size);
     put_number(target_size);
@@ -715,19 +741,10 @@ qpt::result qpt::write_patch(const uint8_t *sourceData, uint32_t sourceSize, con
         source_offset = uint32_t(smaller(to, source_size));
         target_offset = to;
         if (!was_running && !running && last == last_before && to - from == chunk && to <= common &&
-            source_folded == from && target_folded == from) {
-            // A whole chunk of equal bytes: the target's running checksum follows the source's. Over the
-            // same bytes two running checksums change by the same part, so their difference is only
-            // carried over the chunk's length, as over zeros: one multiplication instead of a pass.
-            uint32_t before = source_checksum;
-            source_checksum = crc_update(source_checksum, source_data + from, chunk);
-            uint32_t difference = target_checksum ^ before;
-            target_checksum = source_checksum ^ (difference ? uint32_t(crc32_combine_op(difference, 0, chunk_shift)) : 0);
-            source_folded = uint32_t(to);
-            target_folded = to;
-        } else {
+            source_folded == from && target_folded == from)
+            fold_equal_chunk(from, to, chunk_shift);
+        else
             fold();
-        }
         report(from, to);
         // A failed write (a full disk) fails the whole patch; there is no point in going on.
         if (patch_error)

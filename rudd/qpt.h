@@ -111,6 +111,11 @@ private:
     void put_number(uint32_t value);
     void put_checksum(uint32_t value);
     void flush_patch();
+    static flaw walk_hunks(const uint8_t *patchData, uint32_t patchSize, uint32_t &offset, uint64_t limit,
+                           summary &out);
+    bool short_run(const uint8_t *source, const uint8_t *target, uint32_t &i);
+    void start_patch(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData, uint32_t targetSize);
+    void fold_equal_chunk(uint64_t from, uint64_t to, unsigned long chunk_shift);
     result write_patch(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
                        uint32_t targetSize);
     void scan(uint64_t from, uint64_t to, const uint8_t *source, const uint8_t *target, bool &running,

@@ -65,8 +65,11 @@ void Application::initialize() {
     targetLabel.setFor(targetText);
 
     setGeometry(128, 128, 480, 135);
+    bindCallbacks();
+}
 
-    // The closures reach the controls through this object; in the program it is the one global window.
+// The closures reach the controls through this object; in the program it is the one global window.
+void Application::bindCallbacks() {
     targetText.onChange = function<void()>(&Application::synchronize, this);
     sourceText.onChange = targetText.onChange;
     sourceBrowse.onClick = [this]() {

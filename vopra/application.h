@@ -27,6 +27,8 @@ public:
     void updateProgress(unsigned offset, unsigned total);
     void applyPatch(const rudd::string &patchPath, const rudd::string &targetPath);
     void createPatch(const rudd::string &sourcePath, const rudd::string &targetPath);
+    // The six callbacks through which the window works, and its drops; called by initialize().
+    void bindCallbacks();
     // Files dropped on a path box replace its text with the first of them; files dropped anywhere else
     // on the window go to the boxes the mode gives them. Folders are never taken, and while an
     // operation runs no drop changes anything.

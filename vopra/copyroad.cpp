@@ -192,6 +192,71 @@ bool sameStatus(const struct stat &a, const struct stat &b) {
            a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
+// One chunk from..to: copied with its changes written over it, or, where its changes scatter all over
+// it, written whole: each change would cost its own unsharing, far more than writing the chunk, which
+// the disk takes in one sequential stream. 0, or the error number of the failing call (-1: the input
+// ended early); copying tells whether that was the copy's.
+int writeChunk(qpt_delta &delta, ChangeWriter &changes, int in, int out, uint64_t from, uint64_t to, uint32_t common,
+               bool &copying) {
+    int error = 0;
+    if (delta.page_runs(to, page, scattered) >= scattered) {
+        if (!changes.writeWhole(from, to, delta))
+            error = errno;
+    } else {
+        if (from < common)
+            error = copyStretch(in, out, from, to < common ? to : common);
+        copying = error != 0;
+        uint32_t at, count;
+        const uint8_t *bytes;
+        while (error == 0 && delta.next(to, at, bytes, count)) {
+            if (!changes.add(at, bytes, count))
+                error = errno;
+        }
+    }
+    if (error == 0 && !changes.flush())
+        error = errno;
+    return error;
+}
+
+// Past the input's end the output is zeros, given their space now; the copy itself takes none where the
+// file system shares blocks. 0 or the error number.
+int extendPastInput(int out, uint32_t inputSize, uint32_t size) {
+    if (size <= inputSize)
+        return 0;
+    int error = posix_fallocate(out, off_t(inputSize), off_t(size - inputSize));
+    if (error == EOPNOTSUPP || error == EINVAL)
+        error = ftruncate(out, off_t(size)) == 0 ? 0 : errno;
+    return error;
+}
+
+// Every chunk of the output in turn, with progress(done, size) after each; 0 or the first error number.
+int writeChunks(qpt_delta &delta, const filemap &input, ChangeWriter &changes, int out, uint32_t size,
+                const Progress &progress, bool &copying) {
+    uint32_t inputSize = input.size(), common = inputSize < size ? inputSize : size;
+    int in = input.descriptor(), error = 0;
+    const unsigned start = SYNC_FILE_RANGE_WRITE;
+    const unsigned wait = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+    uint64_t previous = 0;
+    for (uint64_t from = 0; from < size && error == 0;) {
+        uint64_t to = size - from < progressChunk ? size : from + progressChunk;
+        error = writeChunk(delta, changes, in, out, from, to, common, copying);
+        // Writeback is only a head start for the fsync to come; where it fails, that fsync tells.
+        if (error == 0) {
+            sync_file_range(out, off64_t(from), off64_t(to - from), start);
+            if (from > 0)
+                sync_file_range(out, off64_t(previous), off64_t(from - previous), wait);
+        }
+        previous = from;
+        from = to;
+        if (error == 0 && progress)
+            progress(unsigned(from), size);
+    }
+    // An empty output is whole at once.
+    if (size == 0 && progress)
+        progress(1, 1);
+    return error;
+}
+
 } // namespace
 
 Error copyOtherSide(const filemap &patch, const char *patchName, const qpt::summary &recorded,
@@ -203,19 +268,11 @@ Error copyOtherSide(const filemap &patch, const char *patchName, const qpt::summ
     if (inputSize != recorded.source_size && inputSize != recorded.target_size)
         return changed;
     uint32_t size = inputSize == recorded.source_size ? recorded.target_size : recorded.source_size;
-    uint32_t common = inputSize < size ? inputSize : size;
     int out = output.descriptor(), in = input.descriptor();
     auto failed = [&](int error) { return Error::fromSystem("cannot write", output.name(), error); };
 
-    // Past the input's end the output is zeros, given their space now; the copy itself takes none
-    // where the file system shares blocks.
-    if (size > inputSize) {
-        int error = posix_fallocate(out, off_t(inputSize), off_t(size - inputSize));
-        if (error == EOPNOTSUPP || error == EINVAL)
-            error = ftruncate(out, off_t(size)) == 0 ? 0 : errno;
-        if (error)
-            return failed(error);
-    }
+    if (int error = extendPastInput(out, inputSize, size))
+        return failed(error);
 
     // A chunk at a time: copied, its changes written over it, its writeback started; the one before
     // is waited for meanwhile, so the disk works while the next chunk is copied.
@@ -227,43 +284,7 @@ Error copyOtherSide(const filemap &patch, const char *patchName, const qpt::summ
     const filemap *maps[] = {&patch, &input};
     bool read = BusGuard(maps).run([&] {
         qpt_delta delta(patch.data(), patch.size(), size);
-        const unsigned start = SYNC_FILE_RANGE_WRITE;
-        const unsigned wait = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
-        uint64_t previous = 0;
-        for (uint64_t from = 0; from < size && error == 0;) {
-            uint64_t to = size - from < progressChunk ? size : from + progressChunk;
-            if (delta.page_runs(to, page, scattered) >= scattered) {
-                // Changes scattered all over the chunk: each would cost its own unsharing, far more
-                // than writing the chunk whole, which the disk takes in one sequential stream.
-                if (!changes.writeWhole(from, to, delta))
-                    error = errno;
-            } else {
-                if (from < common)
-                    error = copyStretch(in, out, from, to < common ? to : common);
-                copying = error != 0;
-                uint32_t at, count;
-                const uint8_t *bytes;
-                while (error == 0 && delta.next(to, at, bytes, count)) {
-                    if (!changes.add(at, bytes, count))
-                        error = errno;
-                }
-            }
-            if (error == 0 && !changes.flush())
-                error = errno;
-            // Writeback is only a head start for the fsync to come; where it fails, that fsync tells.
-            if (error == 0) {
-                sync_file_range(out, off64_t(from), off64_t(to - from), start);
-                if (from > 0)
-                    sync_file_range(out, off64_t(previous), off64_t(from - previous), wait);
-            }
-            previous = from;
-            from = to;
-            if (error == 0 && progress)
-                progress(unsigned(from), size);
-        }
-        // An empty output is whole at once.
-        if (size == 0 && progress)
-            progress(1, 1);
+        error = writeChunks(delta, input, changes, out, size, progress, copying);
         if (error == 0) {
             uint32_t tail = inputSize > size ? qpt::crc32(input.data() + size, inputSize - size) : 0;
             result = delta.verdict(recorded, inputSize, matched.checksum, tail);
