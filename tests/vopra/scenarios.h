@@ -7,6 +7,7 @@
 
 #include "vopra/workflow.h"
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -34,7 +35,7 @@ public:
 struct Scenario {
     const char *name;
     Operation operation;
-    void (*body)(Driver &driver);
+    std::function<void(Driver &driver)> body;
     bool needsSharedProcess;
 };
 
