@@ -12,9 +12,10 @@ namespace vopra {
 //
 // The contract: a bus error leaves pass() by siglongjmp, so between run() and the code that touches
 // the maps there may only be frames without destructors to run (the engine's loops, checksums and
-// number readers: plain values, no owning objects), and pass() must not allocate, lock or open
-// anything it would have to give back. What pass() wrote before the jump stays as written; the caller
-// discards it. Guards nest: an inner guard's maps are its own, and a fault outside every guarded map
+// number readers: plain values, no owning objects), and pass() must hold nothing it would have to give
+// back (memory, a lock, a descriptor) while it touches the maps; what it calls and returns from in
+// between (the progress callback, the event loop) is free. What pass() wrote before the jump stays as
+// written; the caller discards it. Guards nest: an inner guard's maps are its own, and a fault outside every guarded map
 // ends the program as it would have without a guard.
 class BusGuard {
 public:
