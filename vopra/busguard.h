@@ -19,8 +19,8 @@ namespace vopra {
 // ends the program as it would have without a guard.
 class BusGuard {
 public:
+    // The maps are an array, so that the compiler counts them.
     template <int N> explicit BusGuard(const rudd::filemap *const (&maps)[N]) : BusGuard(maps, N) {}
-    BusGuard(const rudd::filemap *const *maps, int count);
     ~BusGuard();
     template <typename Pass> bool run(Pass pass) {
         if (sigsetjmp(landing, 1) != 0)
@@ -34,6 +34,8 @@ public:
     static void caught(int signal, siginfo_t *info, void *context);
 
 private:
+    BusGuard(const rudd::filemap *const *maps, int count);
+
     sigjmp_buf landing;
     volatile bool armed = false;
     const rudd::filemap *const *maps;
