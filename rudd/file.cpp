@@ -90,15 +90,7 @@ bool file::attach(FILE *stream, mode m) {
     file_offset = 0;
     file_size = uint32_t(end);
     error = !seekable;
-    error_number = seekable ? 0 : errno;
     return true;
-}
-
-// Records the first failure since open with the system's error number of the call that failed.
-void file::fail() {
-    if (!error)
-        error_number = errno;
-    error = true;
 }
 
 bool file::close() {
@@ -106,7 +98,7 @@ bool file::close() {
         return true;
     flush();
     if (std::fclose(fp) != 0)
-        fail();
+        error = true;
     fp = nullptr;
     buffer_offset = -1;
     buffer_dirty = false;
@@ -118,12 +110,12 @@ bool file::page_io(bool writing, uint32_t count) {
     if (count == 0)
         return true;
     if (fseeko(fp, off_t(buffer_offset), SEEK_SET) != 0) {
-        fail();
+        error = true;
         return false;
     }
     size_t done = writing ? std::fwrite(buffer, 1, count, fp) : std::fread(buffer, 1, count, fp);
     if (done != count) {
-        fail();
+        error = true;
         std::clearerr(fp);
         if (!writing)
             std::memset(buffer + done, 0, count - done);
@@ -155,8 +147,7 @@ void file::write(uint8_t byte) {
     if (!fp || file_mode == mode::read)
         return;
     if (file_offset == UINT32_MAX) {
-        errno = EFBIG;
-        fail();
+        error = true;
         return;
     }
     synchronize();
@@ -172,8 +163,7 @@ void file::write(const uint8_t *bytes, uint32_t count) {
         return;
     while (count) {
         if (file_offset == UINT32_MAX) {
-            errno = EFBIG;
-            fail();
+            error = true;
             return;
         }
         synchronize();
@@ -248,9 +238,9 @@ void file::seek(uint32_t offset) {
             file_size = offset;
         } else {
             // Take back whatever part of the extension was made, so the size on disk stays the known one.
-            fail();
+            error = true;
             if (ftruncate(fileno(fp), off_t(file_size)) != 0)
-                fail();
+                error = true;
             offset = file_size;
         }
     }
@@ -262,7 +252,7 @@ bool file::sync() {
         return false;
     flush();
     if (std::fflush(fp) != 0 || fsync(fileno(fp)) != 0)
-        fail();
+        error = true;
     return !error;
 }
 

@@ -48,8 +48,6 @@ public:
 
     bool is_open() const { return fp != nullptr; }
     bool failed() const { return error; }
-    // The system's error number of the first failed call since open (EFBIG past the 4 GiB limit).
-    int failure() const { return error_number; }
     uint32_t offset() const { return file_offset; }
     uint32_t size() const { return file_size; }
 
@@ -71,10 +69,7 @@ private:
     uint32_t file_offset;
     uint32_t file_size;
     mode file_mode;
-    void fail();
-
     bool error; // any write, seek, flush or close failed since open
-    int error_number = 0;
 };
 
 // A whole regular file mapped into memory. A map without data always has size 0: an empty file opens

@@ -17,11 +17,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
-#include <sys/stat.h>
 #include <unistd.h>
 
-using rudd::file;
 using rudd::filemap;
 using rudd::qpt;
 using rudd::string;
