@@ -226,8 +226,12 @@ Error Replacement::takeAttributes() {
     bool groupKept = ownerKept || fchown(fd, uid_t(-1), like.st_gid) == 0;
     if (likeDescriptor >= 0) {
         errno = 0;
-        if (attr_copy_fd(nullptr, likeDescriptor, nullptr, fd, nullptr, nullptr) != 0 && errno != ENOTSUP &&
-            errno != 0)
+        int copied = attr_copy_fd(nullptr, likeDescriptor, nullptr, fd, nullptr, nullptr);
+        // An attribute only a privilege may set (a file capability, say) is not the user's to keep:
+        // the run says it is gone rather than fail. Any other failure is the disk's.
+        if (copied != 0 && (errno == EPERM || errno == EACCES))
+            addNote(string(quoted(finalName), " could not keep all its extended attributes (", std::strerror(errno), ")"));
+        else if (copied != 0 && errno != ENOTSUP && errno != 0)
             return Error::fromSystem("cannot keep the extended attributes of", finalName, errno);
         errno = 0;
         if (perm_copy_fd(nullptr, likeDescriptor, nullptr, fd, nullptr) != 0 && errno != ENOTSUP && errno != 0)

@@ -121,8 +121,13 @@ int report(const vopra::Outcome &outcome) {
         say("%s: %s", outcome.message.text(), outcome.cause.text());
     else if (!outcome.message.empty())
         say("%s", outcome.message.text());
-    if (succeeded && !outcome.cause.empty())
-        say("%s", outcome.cause.text());
+    // A line each: every line of it starts with the tool's name, so no note reads as another's.
+    for (const char *line = outcome.cause.text(); succeeded && *line;) {
+        const char *end = std::strchr(line, '\n');
+        int length = end ? int(end - line) : int(std::strlen(line));
+        say("%.*s", length, line);
+        line += end ? length + 1 : length;
+    }
     return succeeded ? 0 : status_failure;
 }
 
