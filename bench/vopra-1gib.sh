@@ -14,14 +14,8 @@ vopra=$build/vopra/vopra qpt=$build/tools/qpt/qpt
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work"
 
-echo "preparing two 1 GiB files in $work"
-head -c 1073741824 /dev/urandom >"$work/old.bin"
-cp "$work/old.bin" "$work/new.bin"
-# A changed 4 KiB block every 4 MiB, and a changed 16 MiB stretch in the middle.
-for i in $(seq 0 255); do
-  head -c 4096 /dev/urandom | dd of="$work/new.bin" bs=4096 seek=$((i * 1024 + 7)) conv=notrunc status=none
-done
-head -c 16777216 /dev/urandom | dd of="$work/new.bin" bs=1M seek=500 conv=notrunc status=none
+. "$root/bench/gib-pair.sh"
+make_gib_pair "$work"
 # Each figure is the best of three runs, qpt and vopra in turn (the machine is shared), with its CPU time.
 "$root/tools/with-xvfb.sh" /usr/bin/python3 - "$root/tests/e2e" "$vopra" "$qpt" "$work" <<'PY'
 import os, shutil, subprocess, sys, time
