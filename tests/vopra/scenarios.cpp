@@ -263,82 +263,80 @@ struct NoCopy {
 
 const Bytes earlierBackup = "an earlier backup that must survive\n";
 
-// ---- the checks, in their order, each run also breaking every later check where it can ----
+// ---- apply: the checks, in their order, each run also breaking every later check where it can ----
 
-// What a file laid out for a refused run holds: the old or the new version, the patch between them, a
-// byte, or nothing but a size (sparse, so that it costs nothing).
-enum class Holds { old, next, patch, byte, size4G, size4GAndPage, size8G };
-
-struct Refusal {
-    const char *name;
-    Operation operation;
-    std::vector<std::pair<const char *, Holds>> files;
-    const char *first, *second, *message;
-};
-
-const Refusal refusals[] = {
-    {"applyPatchMissing", Operation::Apply, {{"game.bak", Holds::old}}, "missing.dat", "missing.bak",
-     "QPT patch does not exist"},
-    {"applyTargetMissing", Operation::Apply, {{"patch.dat", Holds::byte}}, "patch.dat", "missing.qpt",
-     "Target file does not exist"},
-    // The same file in both boxes is refused before the extensions are looked at.
-    {"applySamePath", Operation::Apply, {{"a.qpt", Holds::patch}}, "a.qpt", "a.qpt",
-     "Source file and target file cannot be the same"},
-    {"applyPatchExtension", Operation::Apply, {{"game.patch", Holds::patch}, {"game.qpt", Holds::old}}, "game.patch",
-     "game.qpt", "QPT patch extension must be .qpt"},
-    {"applyTargetQpt", Operation::Apply, {{"a.qpt", Holds::patch}, {"b.QpT", Holds::old}}, "a.qpt", "b.QpT",
-     "Target file extension must not be .qpt"},
-    // Its backup name would be the target itself.
-    {"applyTargetBak", Operation::Apply,
-     {{"a.qpt", Holds::patch}, {"game.BAK", Holds::old}, {"huge.qpt", Holds::size4G}}, "huge.qpt", "game.BAK",
-     "Target file extension must not be .bak"},
-    // Its temporary name would be the target itself.
-    {"applyTargetTmp", Operation::Apply, {{"a.qpt", Holds::patch}, {"game.tmp", Holds::old}}, "a.qpt", "game.tmp",
-     "Target file extension must not be .tmp"},
-    {"applyPatchTooLarge", Operation::Apply, {{"huge.qpt", Holds::size4G}, {"huge.sfc", Holds::size4G}}, "huge.qpt",
-     "huge.sfc", "QPT patch must be smaller than 4 GiB"},
-    {"applyTargetTooLarge", Operation::Apply, {{"game.qpt", Holds::patch}, {"huge.sfc", Holds::size4GAndPage}},
-     "game.qpt", "huge.sfc", "Target file must be smaller than 4 GiB"},
-    {"createSourceMissing", Operation::Create, {}, "old.qpt", "new.qpt", "Source file does not exist"},
-    {"createTargetMissing", Operation::Create, {{"old.qpt", Holds::old}}, "old.qpt", "new.qpt",
-     "Target file does not exist"},
-    {"createSourceQpt", Operation::Create, {{"old.QPT", Holds::old}, {"new.qpt", Holds::next}}, "old.QPT", "new.qpt",
-     "Source file extension must not be .qpt"},
-    {"createTargetQpt", Operation::Create, {{"old.sfc", Holds::size4G}, {"new.Qpt", Holds::next}}, "old.sfc",
-     "new.Qpt", "Target file extension must not be .qpt"},
-    {"createSourceTooLarge", Operation::Create, {{"old.sfc", Holds::size4G}, {"new.sfc", Holds::size8G}}, "old.sfc",
-     "new.sfc", "Source file must be smaller than 4 GiB"},
-    {"createTargetTooLarge", Operation::Create, {{"old.sfc", Holds::old}, {"new.sfc", Holds::size4G}}, "old.sfc",
-     "new.sfc", "Target file must be smaller than 4 GiB"},
-};
-
-void refuse(Driver &driver, const Refusal &refusal) {
+void applyPatchMissing(Driver &driver) {
     Folder folder;
-    for (const auto &[name, holds] : refusal.files) {
-        if (holds == Holds::size4G || holds == Holds::size4GAndPage || holds == Holds::size8G)
-            folder.sparse(name, holds == Holds::size8G        ? uint64_t(1) << 33
-                                : holds == Holds::size4G ? uint64_t(1) << 32
-                                                         : (uint64_t(1) << 32) + 4096);
-        else
-            folder.write(name, holds == Holds::old     ? oldData
-                               : holds == Holds::next  ? newData()
-                               : holds == Holds::patch ? makePatch(oldData, newData())
-                                                       : Bytes("x"));
-    }
-    expectRefusedUntouched(driver, folder, refusal.operation, folder / refusal.first, folder / refusal.second,
-                           refusal.message);
+    folder.write("game.bak", oldData);
+    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "missing.dat", folder / "missing.bak",
+                           "QPT patch does not exist");
 }
 
-// ---- apply ----
+void applyTargetMissing(Driver &driver) {
+    Folder folder;
+    folder.write("patch.dat", "x");
+    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "patch.dat", folder / "missing.qpt",
+                           "Target file does not exist");
+}
 
+void applySamePath(Driver &driver) {
+    // The same file in both boxes is refused before the extensions are looked at.
+    Folder folder;
+    folder.write("a.qpt", makePatch(oldData, newData()));
+    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "a.qpt", folder / "a.qpt",
+                           "Source file and target file cannot be the same");
+}
 
+void applyPatchExtension(Driver &driver) {
+    Folder folder;
+    folder.write("game.patch", makePatch(oldData, newData()));
+    folder.write("game.qpt", oldData);
+    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "game.patch", folder / "game.qpt",
+                           "QPT patch extension must be .qpt");
+}
 
+void applyTargetQpt(Driver &driver) {
+    Folder folder;
+    folder.write("a.qpt", makePatch(oldData, newData()));
+    folder.write("b.QpT", oldData);
+    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "a.qpt", folder / "b.QpT",
+                           "Target file extension must not be .qpt");
+}
 
+void applyTargetBak(Driver &driver) {
+    // Its backup name would be the target itself.
+    Folder folder;
+    folder.write("a.qpt", makePatch(oldData, newData()));
+    folder.write("game.BAK", oldData);
+    folder.sparse("huge.qpt", uint64_t(1) << 32);
+    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "huge.qpt", folder / "game.BAK",
+                           "Target file extension must not be .bak");
+}
 
+void applyTargetTmp(Driver &driver) {
+    // Its temporary name would be the target itself.
+    Folder folder;
+    folder.write("a.qpt", makePatch(oldData, newData()));
+    folder.write("game.tmp", oldData);
+    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "a.qpt", folder / "game.tmp",
+                           "Target file extension must not be .tmp");
+}
 
+void applyPatchTooLarge(Driver &driver) {
+    Folder folder;
+    folder.sparse("huge.qpt", uint64_t(1) << 32);
+    folder.sparse("huge.sfc", uint64_t(1) << 32);
+    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "huge.qpt", folder / "huge.sfc",
+                           "QPT patch must be smaller than 4 GiB");
+}
 
-
-
+void applyTargetTooLarge(Driver &driver) {
+    Folder folder;
+    folder.write("game.qpt", makePatch(oldData, newData()));
+    folder.sparse("huge.sfc", (uint64_t(1) << 32) + 4096);
+    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "game.qpt", folder / "huge.sfc",
+                           "Target file must be smaller than 4 GiB");
+}
 
 // ---- apply: outcomes ----
 
@@ -674,11 +672,50 @@ void applyThroughPlantedLinks(Driver &driver) {
 
 // ---- create ----
 
+void createSourceMissing(Driver &driver) {
+    Folder folder;
+    expectRefusedUntouched(driver, folder, Operation::Create, folder / "old.qpt", folder / "new.qpt",
+                           "Source file does not exist");
+}
 
+void createTargetMissing(Driver &driver) {
+    Folder folder;
+    folder.write("old.qpt", oldData);
+    expectRefusedUntouched(driver, folder, Operation::Create, folder / "old.qpt", folder / "new.qpt",
+                           "Target file does not exist");
+}
 
+void createSourceQpt(Driver &driver) {
+    Folder folder;
+    folder.write("old.QPT", oldData);
+    folder.write("new.qpt", newData());
+    expectRefusedUntouched(driver, folder, Operation::Create, folder / "old.QPT", folder / "new.qpt",
+                           "Source file extension must not be .qpt");
+}
 
+void createTargetQpt(Driver &driver) {
+    Folder folder;
+    folder.sparse("old.sfc", uint64_t(1) << 32);
+    folder.write("new.Qpt", newData());
+    expectRefusedUntouched(driver, folder, Operation::Create, folder / "old.sfc", folder / "new.Qpt",
+                           "Target file extension must not be .qpt");
+}
 
+void createSourceTooLarge(Driver &driver) {
+    Folder folder;
+    folder.sparse("old.sfc", uint64_t(1) << 32);
+    folder.sparse("new.sfc", uint64_t(1) << 33);
+    expectRefusedUntouched(driver, folder, Operation::Create, folder / "old.sfc", folder / "new.sfc",
+                           "Source file must be smaller than 4 GiB");
+}
 
+void createTargetTooLarge(Driver &driver) {
+    Folder folder;
+    folder.write("old.sfc", oldData);
+    folder.sparse("new.sfc", uint64_t(1) << 32);
+    expectRefusedUntouched(driver, folder, Operation::Create, folder / "old.sfc", folder / "new.sfc",
+                           "Target file must be smaller than 4 GiB");
+}
 
 void createSucceeds(Driver &driver) {
     // The patch is named after the source, lies beside it, and replaces an earlier file of that name.
@@ -796,23 +833,17 @@ void createOntoFolder(Driver &driver) {
 
 } // namespace
 
-// The scenarios that are more than a refusal, each a function of its own.
-static const std::vector<Scenario> &ownScenarios();
-
 const std::vector<Scenario> &scenarios() {
-    static const std::vector<Scenario> all = [] {
-        std::vector<Scenario> table;
-        for (const Refusal &refusal : refusals)
-            table.push_back({refusal.name, refusal.operation, [&refusal](Driver &driver) { refuse(driver, refusal); },
-                             false});
-        table.insert(table.end(), ownScenarios().begin(), ownScenarios().end());
-        return table;
-    }();
-    return all;
-}
-
-static const std::vector<Scenario> &ownScenarios() {
     static const std::vector<Scenario> all = {
+        {"applyPatchMissing", Operation::Apply, applyPatchMissing, false},
+        {"applyTargetMissing", Operation::Apply, applyTargetMissing, false},
+        {"applySamePath", Operation::Apply, applySamePath, false},
+        {"applyPatchExtension", Operation::Apply, applyPatchExtension, false},
+        {"applyTargetQpt", Operation::Apply, applyTargetQpt, false},
+        {"applyTargetBak", Operation::Apply, applyTargetBak, false},
+        {"applyTargetTmp", Operation::Apply, applyTargetTmp, false},
+        {"applyPatchTooLarge", Operation::Apply, applyPatchTooLarge, false},
+        {"applyTargetTooLarge", Operation::Apply, applyTargetTooLarge, false},
         {"applySucceeds", Operation::Apply, applySucceeds, false},
         {"applyWithoutCopy", Operation::Apply, applyWithoutCopy, true},
         {"applyScatteredAndSparseChanges", Operation::Apply, applyScatteredAndSparseChanges, false},
@@ -835,6 +866,12 @@ static const std::vector<Scenario> &ownScenarios() {
         {"applyKeepsFileUnderTemporaryName", Operation::Apply, applyKeepsFileUnderTemporaryName, false},
         {"applyTargetLinkedToItsBackup", Operation::Apply, applyTargetLinkedToItsBackup, false},
         {"applyTargetLinkedElsewhere", Operation::Apply, applyTargetLinkedElsewhere, false},
+        {"createSourceMissing", Operation::Create, createSourceMissing, false},
+        {"createTargetMissing", Operation::Create, createTargetMissing, false},
+        {"createSourceQpt", Operation::Create, createSourceQpt, false},
+        {"createTargetQpt", Operation::Create, createTargetQpt, false},
+        {"createSourceTooLarge", Operation::Create, createSourceTooLarge, false},
+        {"createTargetTooLarge", Operation::Create, createTargetTooLarge, false},
         {"createSucceeds", Operation::Create, createSucceeds, false},
         {"createWithoutExtensionSameFileAndEmpty", Operation::Create, createWithoutExtensionSameFileAndEmpty,
          false},

@@ -7,7 +7,6 @@
 
 #include "vopra/workflow.h"
 
-#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -35,7 +34,7 @@ public:
 struct Scenario {
     const char *name;
     Operation operation;
-    std::function<void(Driver &driver)> body;
+    void (*body)(Driver &driver);
     bool needsSharedProcess;
 };
 
