@@ -45,29 +45,18 @@ root=$work/root
 dpkg-deb -x "$deb" "$root"
 usr=$root/usr
 
-# The protections Debian's own packages carry, on the binaries as shipped (stripped). Stack clash probes
-# exist only where a frame is larger than a page, so "unknown" is the usual answer for such code. The
-# control flow marking needs every object linked in to carry it, the C library's startup files too:
-# where those lack it, as on Debian 12, the binary cannot be marked, and the landing pads that
-# -fcf-protection puts at function entries show the code is built with it (without, a binary has a few
-# from the C library; with, about one per return).
-startup_marked=false
-readelf -n "$(${CC:-cc} -print-file-name=Scrt1.o)" 2>/dev/null | grep -q 'x86 feature: IBT, SHSTK' && startup_marked=true
+# The protections Debian's own packages carry, on the binaries as shipped. Stack clash probes exist only
+# in frames over a page ("unknown" otherwise). Debian 12's startup files lack the control flow marking,
+# so no binary can carry it; the landing pads -fcf-protection puts at function entries (about one per
+# return; without it, a few from the C library) show the code is built with it.
 for binary in qpt vopra; do
   hardening-check --nocfprotection "$usr/bin/$binary" >"$work/hardening" 2>&1
   expect "hardening-check $binary" 0 $?
-  cat "$work/hardening"
-  expect "hardening-check $binary: stack clash" 1 \
-    "$(grep -cE '^ Stack clash protection: (yes|unknown, no -fstack-clash-protection instructions found)$' "$work/hardening")"
-  if $startup_marked; then
-    expect "hardening-check $binary: control flow integrity" 1 "$(grep -c '^ Control flow integrity: yes$' "$work/hardening")"
-  else
-    objdump -d --no-show-raw-insn "$usr/bin/$binary" >"$work/code"
-    pads=$(grep -cP '\tendbr64' "$work/code")
-    returns=$(grep -cP '\tret' "$work/code")
-    expect "$binary: landing pads ($pads) for at least half of its returns ($returns)" true \
-      "$([ $((pads * 2)) -ge "$returns" ] && echo true || echo false)"
-  fi
+  expect "hardening-check $binary: stack clash" 1 "$(grep -cE '^ Stack clash protection: (yes|unknown)' "$work/hardening")"
+  objdump -d --no-show-raw-insn "$usr/bin/$binary" >"$work/code"
+  pads=$(grep -cP '\tendbr64' "$work/code") returns=$(grep -cP '\tret' "$work/code")
+  expect "$binary: landing pads ($pads) for at least half of its returns ($returns)" true \
+    "$([ $((pads * 2)) -ge "$returns" ] && echo true || echo false)"
 done
 
 expect "desktop-file-validate" "" "$(desktop-file-validate "$usr/share/applications/vopra.desktop" 2>&1)"

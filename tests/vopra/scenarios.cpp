@@ -164,10 +164,8 @@ void expectOutcome(const Seen &seen, Kind kind, const std::string &message) {
     EXPECT_EQ(kind == Kind::Warning ? "warning" : "information",
               seen.kind == Kind::Warning ? "warning" : "information");
 }
-void expectCause(const Driver &driver, const Seen &seen, const std::string &cause) {
-    if (driver.showsCauses()) {
-        EXPECT_EQ(cause, seen.cause);
-    }
+void expectCause(const Seen &seen, const std::string &cause) {
+    EXPECT_EQ(cause, seen.cause);
 }
 void expectWarning(const Seen &seen, const std::string &message) {
     expectOutcome(seen, Kind::Warning, message);
@@ -230,11 +228,12 @@ struct SizeLimit {
 
 // Makes the n-th rename of the workflow (counted from 1) fail as on a faulty file system.
 struct FailingRename {
-    explicit FailingRename(int which) {
+    explicit FailingRename(int which, bool onwards = false) {
         count = 0;
         failing = which;
+        later = onwards;
         vopra::renameFile = [](int folder, const char *from, const char *to, unsigned flags) {
-            if (++count == failing) {
+            if (++count == failing || (later && count > failing)) {
                 errno = EIO;
                 return -1;
             }
@@ -243,6 +242,7 @@ struct FailingRename {
     }
     ~FailingRename() { vopra::renameFile = saved; }
     static inline int count, failing;
+    static inline bool later; // every rename after the failing one fails too
     static inline int (*saved)(int, const char *, const char *, unsigned) = vopra::renameFile;
 };
 
@@ -389,7 +389,7 @@ void applyReadOnlyTarget(Driver &driver) {
     // Root's file cannot stay root's when another user replaces it, and the run says so.
     struct stat now;
     ASSERT_EQ(0, stat((folder / "game.sfc").c_str(), &now));
-    expectCause(driver, seen, "'" + (folder / "game.sfc") + "' could not keep its owner (user 0, group 0): it now belongs to user 65534, group " + std::to_string(now.st_gid));
+    expectCause(seen, "'" + (folder / "game.sfc") + "' could not keep its owner (user 0, group 0): it now belongs to user 65534, group " + std::to_string(now.st_gid));
     EXPECT_TRUE(folder.read("game.sfc") == newData());
     EXPECT_EQ(0444u, folder.permissions("game.sfc"));
     EXPECT_EQ((std::vector<std::string>{"game.bak", "game.qpt", "game.sfc"}), folder.names());
@@ -402,7 +402,7 @@ void applyBackwardsWithCapitalExtension(Driver &driver) {
     folder.write("pack.tar.gz", newData(), 0600);
     Seen seen = driver.run(Operation::Apply, folder / "up.QPT", folder / "pack.tar.gz");
     expectOutcome(seen, Kind::Information, "Patching was successful!\nBackup file name: pack.tar.bak");
-    expectCause(driver, seen, "'" + (folder / "pack.tar.gz") + "' was the patch's target and now holds its source: the patch was undone");
+    expectCause(seen, "'" + (folder / "pack.tar.gz") + "' was the patch's target and now holds its source: the patch was undone");
     EXPECT_TRUE(folder.read("pack.tar.gz") == oldData);
     EXPECT_TRUE(folder.read("pack.tar.bak") == newData());
     EXPECT_EQ(0600u, folder.permissions("pack.tar.gz"));
@@ -578,6 +578,36 @@ void applySecondRenameFails(Driver &driver) {
     expectSwapUndone(folder, {"game.bak", "game.qpt", "game.sfc", "game.tmp"});
     EXPECT_TRUE(folder.read("game.bak") == earlierBackup);
     EXPECT_EQ(userTemporary, folder.read("game.tmp"));
+}
+
+void applyUndoFails(Driver &driver) {
+    // The backup rename fails and so does its undo: the run says where the original is now.
+    GameFolder folder;
+    Seen seen;
+    {
+        FailingRename failing(2, true);
+        seen = driver.run(Operation::Apply, folder / "game.qpt", folder / "game.sfc");
+    }
+    expectWarning(seen, "Patching failed");
+    expectCause(seen, "cannot rename the original to '" + (folder / "game.bak") +
+                          "': Input/output error; the original is kept as '" + (folder / "game.tmp") + "'");
+    EXPECT_TRUE(folder.read("game.tmp") == oldData);
+    EXPECT_TRUE(folder.read("game.sfc") == newData());
+}
+
+void applyLongestNames(Driver &driver) {
+    // Names of 255 bytes, the most a file system takes: the cause names the file whole, and every box
+    // stays within the screen (the window's driver checks each).
+    Folder folder;
+    const std::string stem(251, 'n');
+    folder.write("game.qpt", makePatch(oldData, newData()));
+    folder.write(stem + ".sfc", "another file");
+    Seen wrong = driver.run(Operation::Apply, folder / "game.qpt", folder / (stem + ".sfc"));
+    expectWarning(wrong, "Patching failed");
+    EXPECT_EQ(0u, wrong.cause.find("'" + (folder / (stem + ".sfc")) + "' is neither source nor target"));
+    folder.write(stem + ".sfc", oldData);
+    expectOutcome(driver.run(Operation::Apply, folder / "game.qpt", folder / (stem + ".sfc")), Kind::Information,
+                  "Patching was successful!\nBackup file name: " + stem + ".bak");
 }
 
 void applyKeepsFileUnderTemporaryName(Driver &driver) {
@@ -863,6 +893,8 @@ const std::vector<Scenario> &scenarios() {
         {"applySecondRenameFails", Operation::Apply, applySecondRenameFails, true},
         {"applyThirdRenameFails", Operation::Apply, applyThirdRenameFails, false},
         {"applyThroughPlantedLinks", Operation::Apply, applyThroughPlantedLinks, false},
+        {"applyUndoFails", Operation::Apply, applyUndoFails, true},
+        {"applyLongestNames", Operation::Apply, applyLongestNames, false},
         {"applyKeepsFileUnderTemporaryName", Operation::Apply, applyKeepsFileUnderTemporaryName, false},
         {"applyTargetLinkedToItsBackup", Operation::Apply, applyTargetLinkedToItsBackup, false},
         {"applyTargetLinkedElsewhere", Operation::Apply, applyTargetLinkedElsewhere, false},

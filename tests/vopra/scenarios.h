@@ -25,8 +25,6 @@ public:
     virtual Seen run(Operation operation, const std::string &first, const std::string &second) = 0;
     // Create runs go through this front end (the qpt tool's in-place form only applies).
     virtual bool creates() const { return true; }
-    // Whether Seen::cause holds what the front end shows beside its message.
-    virtual bool showsCauses() const { return true; }
     // The rename seam of the workflow reaches the operation (same process).
     virtual bool sharesProcess() const { return true; }
 };

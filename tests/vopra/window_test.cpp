@@ -474,67 +474,6 @@ TEST_F(MainWindow, closing_the_window_during_an_operation_still_reports_its_outc
     std::filesystem::remove_all(folder);
 }
 
-// From the n-th rename on (counted from 1; 0: none) the workflow's renames fail as on a faulty file system.
-int failFromRename = 0, renames = 0;
-int (*const realRename)(int, const char *, const char *, unsigned) = vopra::renameFile;
-int failingRename(int folder, const char *from, const char *to, unsigned flags) {
-    if (failFromRename && ++renames >= failFromRename)
-        return errno = EIO, -1;
-    return realRename(folder, from, to, flags);
-}
-
-TEST_F(MainWindow, boxes_show_the_workflows_cause_below_their_text_and_fit_the_screen) {
-    const std::string folder = std::filesystem::temp_directory_path() / ("vopra-boxes-" + std::to_string(getpid()));
-    const std::string oldData(70000, 'o'), newData = oldData + "and a new tail", patch = folder + "/game.qpt";
-    const std::string longStem(251, 'n'); // a backup name of 255 bytes, the most a file system takes
-    struct Case {
-        const char *what;
-        std::string target, content;
-        int failFromRename;
-        std::string causeHolds; // a part the box's cause must show
-    } cases[] = {
-        {"a file the patch was not made for", longStem + ".sfc", "another file", 0, longStem},
-        {"the patch's target: the patch is undone", "game.sfc", newData, 0, "the patch was undone"},
-        {"a swap that cannot be undone names where the original is", "game.sfc", oldData, 2,
-         "the original is kept as '"},
-        {"a backup name of 255 bytes", longStem + ".sfc", oldData, 0, ""},
-    };
-    vopra::renameFile = failingRename;
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::string target = folder + "/" + c.target;
-        auto lay = [&] {
-            failFromRename = 0;
-            std::filesystem::remove_all(folder);
-            std::filesystem::create_directories(folder);
-            std::ofstream(folder + "/game.old", std::ios::binary) << oldData;
-            std::ofstream(folder + "/game.new", std::ios::binary) << newData;
-            vopra::createPatch((folder + "/game.old").c_str(), (folder + "/game.new").c_str(), vopra::Progress());
-            std::ofstream(target, std::ios::binary) << c.content;
-            renames = 0;
-            failFromRename = c.failFromRename;
-        };
-        // The workflow itself, on the same paths, tells what the box must say.
-        lay();
-        vopra::Outcome expected = vopra::applyPatch(patch.c_str(), target.c_str(), vopra::Progress());
-        EXPECT_NE(std::string::npos, std::string(expected.cause).find(c.causeHolds)) << expected.cause;
-        lay();
-        Application *window = openWindow();
-        window->sourceText.setText(patch.c_str());
-        window->targetText.setText(target.c_str());
-        window->synchronize();
-        Box box = pressOk(*window);
-        closeWindow(window);
-        EXPECT_EQ(expected.kind == vopra::Outcome::Kind::Information ? GTK_MESSAGE_INFO : GTK_MESSAGE_WARNING,
-                  box.type);
-        EXPECT_EQ(std::string(expected.message), box.text);
-        EXPECT_EQ(std::string(expected.cause), box.secondary);
-        EXPECT_TRUE(box.onScreen) << "the box or its Ok button is off the screen";
-    }
-    vopra::renameFile = realRename;
-    std::filesystem::remove_all(folder);
-}
-
 // Whether a path box shows the end of its text (a path's file name), however long the text is.
 bool showsEnd(tamber::TextBox &box) {
     GtkEntry *entry = GTK_ENTRY(widget(box));
