@@ -23,8 +23,6 @@ namespace rudd {
 
 namespace {
 
-const uint32_t trailer_size = 12;
-
 // Equal stretches are copied, compared and checksummed this many positions at a time, so the bytes a
 // stretch has just brought into the cache are checksummed while they are still there.
 const uint32_t chunk = 64 * 1024;

@@ -35,6 +35,8 @@ public:
     // Every patch starts with these bytes and has at least smallest_patch bytes.
     static constexpr uint8_t magic[4] = {'Q', 'P', 'T', '1'};
     static constexpr uint32_t smallest_patch = 18;
+    // The three checksums at the end: source, target, patch.
+    static constexpr uint32_t trailer_size = 12;
 
     // Called as progress(offset, total) every 256 positions.
     function<void(unsigned, unsigned)> progress;

@@ -8,8 +8,6 @@ namespace rudd {
 
 namespace {
 
-const uint32_t trailer_size = 12;
-
 // Up to this many zero bytes are passed through the table method; beyond, zlib's shift operator (a
 // few dozen multiplications modulo the polynomial) is cheaper.
 const uint32_t passed_zeros = 16384;
@@ -44,7 +42,7 @@ qpt_delta::qpt_delta(const uint8_t *patchData, uint32_t patchSize, uint32_t outp
 // end (a run may reach into the trailer), where the zero read past the end ends it.
 bool qpt_delta::read_hunk() {
     while (pending_count == 0) {
-        if (offset >= patch_size - trailer_size)
+        if (offset >= patch_size - qpt::trailer_size)
             return false;
         uint32_t skip = 0;
         qpt::read_number(patch_data, patch_size, offset, skip);

@@ -149,17 +149,12 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
 Outcome applyPatchTo(const string &patchPath, const string &inputPath, const string &outputPath,
                      const Progress &progress) {
     filemap patch, input;
-    ErrorOr<qpt::summary> recorded = Error();
+    qpt::summary recorded;
     ErrorOr<Matched> matched = Matched();
-    Error error = openInput(patch, patchPath);
-    if (!error.failed() && (recorded = readPatch(patch, patchPath)).failed())
-        error = recorded.error();
-    if (!error.failed())
-        error = openInput(input, inputPath);
+    Error error = openPatch(patch, patchPath, recorded, input, inputPath);
     // As in place: the match check is the first third of the bar.
     if (!error.failed() &&
-        (matched = matchInput(patchPath, recorded.value(), input, inputPath, phase(progress, 0, progressScale / 3)))
-            .failed())
+        (matched = matchInput(patchPath, recorded, input, inputPath, phase(progress, 0, progressScale / 3))).failed())
         error = matched.error();
     if (!error.failed())
         error = unusableOutput(outputPath, "OUTPUT", inputPath, patchPath);
@@ -170,7 +165,7 @@ Outcome applyPatchTo(const string &patchPath, const string &inputPath, const str
     if (error.failed())
         return warning(error.text());
     output.keepAttributesOfReplaced();
-    error = writeOtherSide(patch, patchPath, recorded.value(), input, inputPath, matched.value(), output,
+    error = writeOtherSide(patch, patchPath, recorded, input, inputPath, matched.value(), output,
                            phase(progress, progressScale / 3, progressScale));
     // A fault of the files, not of the system: say that nothing was written.
     if (error.failed() && error.number() == 0)

@@ -1,5 +1,6 @@
 #include "vopra/patchfile.h"
 #include "vopra/busguard.h"
+#include "vopra/files.h"
 #include "vopra/copyroad.h"
 #include "vopra/progress.h"
 #include "vopra/quoting.h"
@@ -34,6 +35,18 @@ ErrorOr<qpt::summary> readPatch(const filemap &patch, const char *name) {
     if (result != qpt::result::success)
         return Error::fault(damaged(name, flaw));
     return recorded;
+}
+
+Error openPatch(filemap &patch, const char *patchName, qpt::summary &recorded, filemap &input,
+                const char *inputName) {
+    Error error = openInput(patch, patchName);
+    if (error.failed())
+        return error;
+    ErrorOr<qpt::summary> read = readPatch(patch, patchName);
+    recorded = read.value();
+    if (read.failed() || !inputName)
+        return read.error();
+    return openInput(input, inputName);
 }
 
 // Why a file of this size and checksum is neither of the patch's files.

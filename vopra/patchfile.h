@@ -29,6 +29,11 @@ struct Matched {
 // or what is damaged).
 ErrorOr<rudd::qpt::summary> readPatch(const rudd::filemap &patch, const char *name);
 
+// The first steps of every form that reads a patch: the patch opened and its record read, then input
+// opened (when inputName is given); the first failure, in order.
+Error openPatch(rudd::filemap &patch, const char *patchName, rudd::qpt::summary &recorded, rudd::filemap &input,
+                const char *inputName);
+
 // Which of the patch's two files input is, by size and CRC-32, guarded like readPatch; or why it is
 // neither ("'x' is neither source nor target of 'p': size 4 bytes, expected 3", or the CRC-32 against the
 // one recorded for that size). The CRC-32 is read a chunk at a time with progress(done, size).

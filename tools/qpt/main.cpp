@@ -157,17 +157,12 @@ int describe_patch(int count, char **operands) {
         return usage("qpt info PATCH [FILE]");
     const char *patch_name = operands[0], *file_name = count == 2 ? operands[1] : nullptr;
     filemap patch, input;
-    vopra::ErrorOr<qpt::summary> recorded = vopra::Error();
-    vopra::Error error = vopra::openInput(patch, patch_name);
-    if (!error.failed() && (recorded = vopra::readPatch(patch, patch_name)).failed())
-        error = recorded.error();
-    if (!error.failed() && file_name)
-        error = vopra::openInput(input, file_name);
+    qpt::summary record;
+    vopra::Error error = vopra::openPatch(patch, patch_name, record, input, file_name);
     if (error.failed()) {
         say("%s", error.text().text());
         return status_failure;
     }
-    const qpt::summary &record = recorded.value();
     std::printf("%s: QPT patch of %u bytes, checksum correct\n"
                 "source: %u bytes, CRC-32 %08x\n"
                 "target: %u bytes, CRC-32 %08x\n"
