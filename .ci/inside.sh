@@ -3,7 +3,7 @@
 # into the roots and every process started in them end with it.
 set -euo pipefail
 work=$CI_WORK
-step() { printf '=== ci [%dm%02ds] %s\n' $(((SECONDS - CI_STARTED) / 60)) $(((SECONDS - CI_STARTED) % 60)) "$*"; }
+step() { local t=$(($(date +%s) - CI_STARTED)); printf "=== ci [%dm%02ds] %s\n" $((t / 60)) $((t % 60)) "$*"; }
 
 mounted=()
 enter() { # enter ROOT: binds in what builds and tests need of the host
