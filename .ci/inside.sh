@@ -3,6 +3,7 @@
 # into the roots and every process started in them end with it.
 set -euo pipefail
 work=$CI_WORK
+export DISPLAY=$CI_DISPLAY  # for the host's xdotool and xwininfo
 step() { local t=$(($(date +%s) - CI_STARTED)); printf "=== ci [%dm%02ds] %s\n" $((t / 60)) $((t % 60)) "$*"; }
 
 mounted=()
