@@ -16,6 +16,8 @@ build_and_test() {
 }
 
 build_and_test build/release -DCMAKE_BUILD_TYPE=Release
+echo "=== build/sanitize: the crash-point, hazard and package suites run in the optimised build only" \
+  "(a sanitized binary does not start under their preloaded library, and no one installs it)"
 build_and_test build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOPRA_SANITIZE=ON
 
 if [ -x tools/fuzz.sh ]; then
