@@ -21,10 +21,10 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from crash_points import NEW, OLD, lay_out, make_patch, state  # noqa: E402
 
 NOBODY = 65534
-QPT, PLAIN = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-
-
 BASE = tempfile.mkdtemp(prefix="hazards_")
+# Copies another user can run even where the build is not theirs to reach (a tree under /root).
+os.mkdir(os.path.join(BASE, "bin"), 0o755)
+QPT, PLAIN = (shutil.copy2(path, os.path.join(BASE, "bin")) for path in sys.argv[1:3])
 PATCH = make_patch(QPT, os.path.join(BASE, "template"), OLD, NEW)
 GAME = {"game.bin": OLD, "game.qpt": PATCH}
 DONE = {"game.bin": NEW, "game.qpt": PATCH, "game.bak": OLD}

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,14 +25,18 @@ public:
         EXPECT_EQ(0, pipe(pipeEnds));
         pid_t child = fork();
         if (child == 0) {
-            // A test that dropped to an unprivileged user runs the tool wholly as that user.
+            // A test that dropped to an unprivileged user runs the tool wholly as that user, opened
+            // before, since that user may not reach the build (a tree under /root).
             uid_t user = geteuid();
+            if (user != getuid() && seteuid(getuid()) != 0)
+                _exit(126);
+            int tool = open(qptPath().c_str(), O_RDONLY | O_CLOEXEC);
             if (user != getuid() && setresuid(user, user, user) != 0)
                 _exit(126);
             dup2(pipeEnds[1], STDERR_FILENO);
             close(pipeEnds[0]);
-            std::string tool = qptPath();
-            execl(tool.c_str(), "qpt", "apply", first.c_str(), second.c_str(), static_cast<char *>(nullptr));
+            const char *arguments[] = {"qpt", "apply", first.c_str(), second.c_str(), nullptr};
+            fexecve(tool, const_cast<char **>(arguments), environ);
             _exit(127);
         }
         close(pipeEnds[1]);
