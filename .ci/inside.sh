@@ -36,8 +36,12 @@ in_root() { # in_root ROOT COMMAND
 
 # Waits for vopra's main window on the shared display, then ends the program that shows it.
 expect_window() { # expect_window PID SECONDS WHAT
-  local window
-  if ! window=$(timeout "$2" xdotool search --sync --onlyvisible --name '^vopra v04$' 2>/dev/null); then
+  local window="" deadline=$((SECONDS + $2))
+  while [ -z "$window" ] && kill -0 "$1" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
+    sleep 1
+    window=$(xdotool search --onlyvisible --name '^vopra v04$' 2>/dev/null) || true
+  done
+  if [ -z "$window" ]; then
     echo "ci: $3: no window titled 'vopra v04' appeared" >&2
     kill "$1" 2>/dev/null
     return 1
