@@ -303,7 +303,8 @@ def closed_while_running(folder):
                                "-e", "inject=%s:delay_enter=2000000:when=1" % call])
         vopra.fill("apply", folder + "/game.qpt", folder + "/game.sfc")
         vopra.press_ok()
-        wait_for(lambda: open("/proc/%d/syscall" % vopra.pid).read().split()[0] == str(number), "the held " + call)
+        held = lambda: read("/proc/%d/syscall" % vopra.pid).split()[0] == b"%d" % number
+        wait_for(held, "the held " + call)
         vopra.close_request()
         started = time.monotonic()
         while vopra.process.poll() is None and time.monotonic() < started + 30:
@@ -441,18 +442,25 @@ def screenshot(path, how, *paths, dpi=96):
     vopra.finish()
 
 
+def scaled_screenshots(path, dpis):
+    """The main window at each font resolution, one below the other, each under its resolution."""
+    parts = []
+    for dpi in dpis:
+        shot = "%s.%s.png" % (path, dpi)
+        screenshot(shot, "--screenshot", dpi=int(dpi))
+        parts += ["label:%s dots per inch" % dpi, shot]
+    subprocess.run(["convert", "-background", "white", "-font", "DejaVu-Sans", "-pointsize", "14",
+                    "-gravity", "west", *parts, "-append", "+repage", "-depth", "8", path], check=True)
+    for shot in parts[1::2]:
+        os.unlink(shot)
+
+
 if __name__ == "__main__":
     VOPRA, QPT, DRAG = sys.argv[1], sys.argv[2], sys.argv[3]
     # Helpers that GTK and the accessibility bus start on demand are reaped here, not left as zombies.
     ctypes.CDLL(None).prctl(36, 1)  # PR_SET_CHILD_SUBREAPER
     if len(sys.argv) > 6 and sys.argv[4] == "--screenshot":
-        for dpi in sys.argv[6:]:
-            screenshot("%s.%s.png" % (sys.argv[5], dpi), "--screenshot", dpi=int(dpi))
-        subprocess.run(["convert", "-background", "white", "-font", "DejaVu-Sans", "-pointsize", "14", "-gravity", "west",
-                        *(part for dpi in sys.argv[6:] for part in ("label:%s dots per inch" % dpi, "%s.%s.png" % (sys.argv[5], dpi))),
-                        "-append", sys.argv[5]], check=True)
-        for dpi in sys.argv[6:]:
-            os.unlink("%s.%s.png" % (sys.argv[5], dpi))
+        scaled_screenshots(sys.argv[5], sys.argv[6:])
     elif len(sys.argv) > 5 and sys.argv[4] in ("--screenshot", "--drop-screenshot", "--box-screenshot"):
         screenshot(sys.argv[5], sys.argv[4], *sys.argv[6:9])
     else:
