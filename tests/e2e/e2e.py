@@ -3,9 +3,7 @@
 input (xdotool, XTest) and a window manager's close request (python3-xlib), as a user on a desktop would.
 
     e2e.py VOPRA QPT DRAG [CASE ...]           runs every case, or those named (exits non-zero when any failed)
-    e2e.py VOPRA QPT DRAG --screenshot F [DPI ...]
-                                               saves a picture of the main window, paths typed in, as PNG F;
-                                               with DPIs, one below the other at each font resolution
+    e2e.py VOPRA QPT DRAG --screenshot F       saves a picture of the main window, paths typed in, as PNG F
     e2e.py VOPRA QPT DRAG --drop-screenshot F  the same after two files were dropped on the window
     e2e.py VOPRA QPT DRAG --box-screenshot F MODE FIRST SECOND
                                                the message box a run ends in (MODE apply or create)
@@ -58,11 +56,7 @@ def geometry(window):
 class Vopra:
     """One run of the program and its main window."""
 
-    def __init__(self, *arguments, wrapper=(), env=None, dpi=96):
-        # The screen's font resolution as a desktop scaled by dpi / 96 sets it; a program reads it when
-        # it starts, so the next one gets the 96 of the test's screen again.
-        self.scale = dpi / 96
-        subprocess.run(["xrdb", "-nocpp", "-merge"], input=b"Xft.dpi: %d\n" % dpi, check=True)
+    def __init__(self, *arguments, wrapper=(), env=None):
         self.process = subprocess.Popen([*wrapper, VOPRA, *arguments], stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, env=env)
         self.window = wait_for(lambda: subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % TITLE],
@@ -70,19 +64,19 @@ class Vopra:
                                "the main window", 60)
         assert len(self.window) == 1, "more than one main window"
         self.window = int(self.window[0])
-        subprocess.run(["xrdb", "-nocpp", "-merge"], input=b"Xft.dpi: 96\n", check=True)
         self.pid = int(xdotool("getwindowpid", self.window))
         self.x, self.y, self.width, self.height = geometry(self.window)
-        assert (self.width, self.height) == (self.scaled(480), self.scaled(135)), \
-            "window size %dx%d" % (self.width, self.height)
-        time.sleep(0.2)  # let it draw before the first input
-
-    def click(self, x, y):
-        # Positions are those of the form drawn for 96 dots per inch: the window has no visible menu bar.
-        xdotool("mousemove", "--sync", self.x + self.scaled(x), self.y + self.scaled(y), "click", 1)
+        # The layout's pixels at 96 dots per inch, scaled to the screen's (with-xvfb.sh --dpi).
+        self.scale = float(subprocess.run(["xrdb", "-get", "Xft.dpi"], capture_output=True).stdout or 96) / 96
+        assert (self.width, self.height) == (self.scaled(480), self.scaled(135)), (self.width, self.height)
 
     def scaled(self, pixels):
         return int(pixels * self.scale + 0.5)
+        time.sleep(0.2)  # let it draw before the first input
+
+    def click(self, x, y):
+        # Positions are those of the form: the window has no visible menu bar.
+        xdotool("mousemove", "--sync", self.x + self.scaled(x), self.y + self.scaled(y), "click", 1)
 
     def type_path(self, box_y, text):
         self.click(240, box_y + 12)
@@ -213,10 +207,9 @@ case = CASES.append
 @case
 def create(folder):
     # The patch is named after the source and lies beside it. The arguments, GTK options among them,
-    # are ignored: with --display taken, the window would not open on this display. On a desktop
-    # scaled by 200 % the window is twice the size, and the same clicks scaled work it.
+    # are ignored: with --display taken, the window would not open on this display.
     game_files(folder)
-    vopra = Vopra("--display", ":99", "--sync", "extra", dpi=192)
+    vopra = Vopra("--display", ":99", "--sync", "extra")
     vopra.fill("create", folder + "/game.sfc", folder + "/game-v2.sfc")
     vopra.ok_and_answer()
     vopra.finish()
@@ -294,34 +287,23 @@ def runs_that_change_nothing(folder):
 
 @case
 def closed_while_running(folder):
-    # The window closed while the run is held in a system call (x86-64 numbers): in the writeback of
-    # the output, before any name has changed, the run is dropped and the program ends at once; in the
-    # exchange of the names, the swap completes. Either way status 0 and no box.
-    for call, number, changed in (("sync_file_range", 277, False), ("renameat2", 316, True)):
+    # Closed while the run is held in a call (x86-64 numbers): in the output's writeback, before any
+    # name has changed, the run is dropped and the program ends at once; in the exchange of the names,
+    # the swap completes. Status 0 either way, and no box (the program would wait for it).
+    for call, number in (("sync_file_range", 277), ("renameat2", 316)):
         old, new, before = game_files(folder, patch=True)
-        vopra = Vopra(wrapper=["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=" + call,
-                               "-e", "inject=%s:delay_enter=2000000:when=1" % call])
+        hold = "inject=%s:delay_enter=2000000:when=1" % call
+        vopra = Vopra(wrapper=["strace", "-qq", "-o", "/dev/null", "-e", hold])
         vopra.fill("apply", folder + "/game.qpt", folder + "/game.sfc")
         vopra.press_ok()
-        held = lambda: read("/proc/%d/syscall" % vopra.pid).split()[0] == b"%d" % number
-        wait_for(held, "the held " + call)
+        wait_for(lambda: read("/proc/%d/syscall" % vopra.pid).startswith(b"%d " % number), call)
         vopra.close_request()
-        started = time.monotonic()
-        while vopra.process.poll() is None and time.monotonic() < started + 30:
-            assert visible_windows(vopra.pid) in ([], [vopra.window]), "a box after the close request"
-            time.sleep(0.05)
         vopra.finish()
-        if changed:
+        if call == "renameat2":
             assert (read(folder + "/game.sfc"), read(folder + "/game.bak")) == (new, old)
-            assert listing(folder) == ["game-v2.sfc", "game.bak", "game.qpt", "game.sfc"], listing(folder)
         else:
             assert_unchanged(folder, before)
-        for name in listing(folder):
-            os.unlink(folder + "/" + name)
 
-
-@case
-def create_ended_by_sigterm(folder):
     # SIGTERM while the patch is put on disk: the program ends as the signal says, and no part of a
     # patch stays behind.
     before = game_files(folder, patch=True, stranger=True)[2]
@@ -420,9 +402,9 @@ def suite(names):
     return not failed
 
 
-def screenshot(path, how, *paths, dpi=96):
+def screenshot(path, how, *paths):
     """The main window with two paths typed in or dropped on it, or the box a run on two paths ends in."""
-    vopra = Vopra(dpi=dpi)
+    vopra = Vopra()
     if how == "--drop-screenshot":
         vopra.drop(40, 12, ["/home/user/roms/game.sfc", "/home/user/roms/game-fix.qpt"])
     else:
@@ -442,26 +424,11 @@ def screenshot(path, how, *paths, dpi=96):
     vopra.finish()
 
 
-def scaled_screenshots(path, dpis):
-    """The main window at each font resolution, one below the other, each under its resolution."""
-    parts = []
-    for dpi in dpis:
-        shot = "%s.%s.png" % (path, dpi)
-        screenshot(shot, "--screenshot", dpi=int(dpi))
-        parts += ["label:%s dots per inch" % dpi, shot]
-    subprocess.run(["convert", "-background", "white", "-font", "DejaVu-Sans", "-pointsize", "14",
-                    "-gravity", "west", *parts, "-append", "+repage", "-depth", "8", path], check=True)
-    for shot in parts[1::2]:
-        os.unlink(shot)
-
-
 if __name__ == "__main__":
     VOPRA, QPT, DRAG = sys.argv[1], sys.argv[2], sys.argv[3]
     # Helpers that GTK and the accessibility bus start on demand are reaped here, not left as zombies.
     ctypes.CDLL(None).prctl(36, 1)  # PR_SET_CHILD_SUBREAPER
-    if len(sys.argv) > 6 and sys.argv[4] == "--screenshot":
-        scaled_screenshots(sys.argv[5], sys.argv[6:])
-    elif len(sys.argv) > 5 and sys.argv[4] in ("--screenshot", "--drop-screenshot", "--box-screenshot"):
+    if len(sys.argv) > 5 and sys.argv[4] in ("--screenshot", "--drop-screenshot", "--box-screenshot"):
         screenshot(sys.argv[5], sys.argv[4], *sys.argv[6:9])
     else:
         sys.exit(0 if suite(sys.argv[4:]) else 1)
