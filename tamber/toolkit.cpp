@@ -92,6 +92,11 @@ void Toolkit::quit() {
     gtk_main_quit();
 }
 
+void Toolkit::flush() {
+    requireDisplay();
+    gdk_flush();
+}
+
 int Toolkit::desktopWidth() {
     requireDisplay();
     return gdk_screen_get_width(gdk_screen_get_default());

@@ -29,6 +29,9 @@ public:
     static void run();
     static void main();
     static void quit();
+    // Sends every request made so far to the display and waits until it has handled them: what the
+    // program showed or hid is on screen, even if the process ends right after.
+    static void flush();
     static int desktopWidth();
     static int desktopHeight();
     // The screen's font resolution over the 96 dots per inch a layout in pixels is drawn for: the

@@ -120,10 +120,14 @@ void Application::bindCallbacks() {
     onDrop = function<void(const string_list &)>(&Application::dropOnWindow, this);
     onClose = [this]() {
         // A run closed before any name has changed is dropped whole: nothing of it is left once the
-        // process ends (the kernel drops the unnamed output, the lock and the maps), so it ends now.
-        // Once names change, the run completes and ends without its box.
-        if (running && vopra::abandonUnplaced())
+        // process ends (the kernel drops the unnamed output, the lock and the maps), so it ends now,
+        // its window gone at once while the system frees what the run wrote. Once names change, the
+        // run completes and ends without its box.
+        if (running && vopra::abandonUnplaced()) {
+            setVisible(false);
+            Toolkit::flush();
             _exit(0);
+        }
         closed = true;
         Toolkit::quit();
         return true;
