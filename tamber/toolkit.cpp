@@ -1,5 +1,6 @@
 #include "tamber/toolkit.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -91,6 +92,11 @@ void Toolkit::quit() {
     gtk_main_quit();
 }
 
+void Toolkit::flush() {
+    requireDisplay();
+    gdk_flush();
+}
+
 int Toolkit::desktopWidth() {
     requireDisplay();
     return gdk_screen_get_width(gdk_screen_get_default());
@@ -99,6 +105,18 @@ int Toolkit::desktopWidth() {
 int Toolkit::desktopHeight() {
     requireDisplay();
     return gdk_screen_get_height(gdk_screen_get_default());
+}
+
+double Toolkit::scale() {
+    requireDisplay();
+    // In 1024ths of a dot per inch; none set leaves Pango at its own 96.
+    gint dpi = -1;
+    g_object_get(gtk_settings_get_default(), "gtk-xft-dpi", &dpi, nullptr);
+    return dpi > 0 ? dpi / 1024.0 / 96.0 : 1.0;
+}
+
+int Toolkit::scaled(int pixels) {
+    return int(std::lround(pixels * scale()));
 }
 
 } // namespace tamber

@@ -29,8 +29,16 @@ public:
     static void run();
     static void main();
     static void quit();
+    // Sends every request made so far to the display and waits until it has handled them: what the
+    // program showed or hid is on screen, even if the process ends right after.
+    static void flush();
     static int desktopWidth();
     static int desktopHeight();
+    // The screen's font resolution over the 96 dots per inch a layout in pixels is drawn for: the
+    // factor by which GTK's fonts grow (from Xft.dpi, or the screen's own size where that is not set).
+    static double scale();
+    // pixels times scale(), to the nearest pixel: the one rounding for every position and size.
+    static int scaled(int pixels);
 
     enum class DialogButtons : unsigned { Ok = 0, OkCancel = 1, YesNo = 2 };
     enum class DialogResponse : unsigned { Ok = 0, Cancel = 1, Yes = 2, No = 3 };

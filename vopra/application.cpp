@@ -1,9 +1,11 @@
 #include "vopra/application.h"
 
 #include "tamber/toolkit.h"
+#include "vopra/replacement.h"
 #include "vopra/workflow.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using rudd::function;
 using rudd::string;
@@ -39,32 +41,46 @@ static void fillPath(tamber::TextBox &box, const string &path) {
     box.showEnd();
 }
 
+// The layout is drawn for 96 dots per inch and grows with the screen's font resolution. Each edge is
+// scaled by the toolkit's one rounding, so edges that line up here line up on every screen.
+static tamber::Geometry scaled(int x, int y, int width, int height) {
+    int left = Toolkit::scaled(x), top = Toolkit::scaled(y);
+    return tamber::Geometry{left, top, Toolkit::scaled(x + width) - left, Toolkit::scaled(y + height) - top};
+}
+
+template <typename Control, typename Parent, typename... Text>
+static void place(Control &control, Parent &parent, const tamber::Geometry &at, const Text &...text) {
+    control.create(parent, at.x, at.y, at.width, at.height, text...);
+}
+
 void Application::initialize() {
     // Before the window exists: its class ties it to vopra's menu entry.
     Toolkit::setApplicationName("vopra");
-    create(128, 128, 256, 256, "vopra v04");
+    tamber::Geometry created = scaled(128, 128, 256, 256), fixed = scaled(128, 128, 480, 135);
+    create(created.x, created.y, created.width, created.height, "vopra v04");
     // Controls take the window's default font when they are created, so it must be set first.
     font.create("Sans", 8, 0);
     setDefaultFont(font);
 
-    modeLabel.create(*this, 5, 5, 80, 15, "Patch mode:");
-    applyMode.create(*this, 90, 5, 385, 15, "Apply an existing source QPT patch to target file");
-    createMode.create(applyMode, 90, 25, 385, 15, "Create a new QPT patch from source and target files");
-    sourceLabel.create(*this, 5, 45, 80, 25, "Source file:");
-    sourceText.create(*this, 90, 45, 300, 25, "");
-    sourceBrowse.create(*this, 395, 45, 80, 25, "Browse ...");
-    targetLabel.create(*this, 5, 75, 80, 25, "Target file:");
-    targetText.create(*this, 90, 75, 300, 25, "");
-    targetBrowse.create(*this, 395, 75, 80, 25, "Browse ...");
-    progressBar.create(*this, 5, 105, 385, 25);
+    place(modeLabel, *this, scaled(5, 5, 80, 15), "Patch mode:");
+    place(applyMode, *this, scaled(90, 5, 385, 15), "Apply an existing source QPT patch to target file");
+    place(createMode, applyMode, scaled(90, 25, 385, 15),
+          "Create a new QPT patch from source and target files");
+    place(sourceLabel, *this, scaled(5, 45, 80, 25), "Source file:");
+    place(sourceText, *this, scaled(90, 45, 300, 25), "");
+    place(sourceBrowse, *this, scaled(395, 45, 80, 25), "Browse ...");
+    place(targetLabel, *this, scaled(5, 75, 80, 25), "Target file:");
+    place(targetText, *this, scaled(90, 75, 300, 25), "");
+    place(targetBrowse, *this, scaled(395, 75, 80, 25), "Browse ...");
+    place(progressBar, *this, scaled(5, 105, 385, 25));
     progressBar.setVisible(false);
-    okButton.create(*this, 395, 105, 80, 25, "Ok");
+    place(okButton, *this, scaled(395, 105, 80, 25), "Ok");
     okButton.setEnabled(false);
     // A screen reader names each path box by the caption beside it.
     sourceLabel.setFor(sourceText);
     targetLabel.setFor(targetText);
 
-    setGeometry(128, 128, 480, 135);
+    setGeometry(fixed.x, fixed.y, fixed.width, fixed.height);
     bindCallbacks();
 }
 
@@ -95,13 +111,24 @@ void Application::bindCallbacks() {
             applyPatch(source, target);
         else
             createPatch(source, target);
-        // One operation per run: the program ends once its outcome has been read.
+        // One operation per run: the program ends once its outcome has been read, or at once when the
+        // window was closed meanwhile.
         Toolkit::quit();
     };
     sourceText.onDrop = [this](const string_list &files) { dropOnBox(sourceText, files); };
     targetText.onDrop = [this](const string_list &files) { dropOnBox(targetText, files); };
     onDrop = function<void(const string_list &)>(&Application::dropOnWindow, this);
-    onClose = []() {
+    onClose = [this]() {
+        // A run closed before any name has changed is dropped whole: nothing of it is left once the
+        // process ends (the kernel drops the unnamed output, the lock and the maps), so it ends now,
+        // its window gone at once while the system frees what the run wrote. Once names change, the
+        // run completes and ends without its box.
+        if (running && vopra::abandonUnplaced()) {
+            setVisible(false);
+            Toolkit::flush();
+            _exit(0);
+        }
+        closed = true;
         Toolkit::quit();
         return true;
     };
@@ -137,14 +164,24 @@ void Application::updateProgress(unsigned offset, unsigned total) {
     }
 }
 
+// A close request sent while the last steps kept the window away (the swap) is seen here first.
+void Application::finish(const vopra::Outcome &outcome) {
+    running = false;
+    Toolkit::run();
+    if (!closed)
+        report(*this, outcome);
+}
+
 void Application::applyPatch(const string &patchPath, const string &targetPath) {
-    report(*this, vopra::applyPatch(patchPath, targetPath,
-                                    function<void(unsigned, unsigned)>(&Application::updateProgress, this)));
+    running = true;
+    finish(vopra::applyPatch(patchPath, targetPath,
+                             function<void(unsigned, unsigned)>(&Application::updateProgress, this)));
 }
 
 void Application::createPatch(const string &sourcePath, const string &targetPath) {
-    report(*this, vopra::createPatch(sourcePath, targetPath,
-                                     function<void(unsigned, unsigned)>(&Application::updateProgress, this)));
+    running = true;
+    finish(vopra::createPatch(sourcePath, targetPath,
+                              function<void(unsigned, unsigned)>(&Application::updateProgress, this)));
 }
 
 // beginOperation disables the path boxes for the rest of the run, so an enabled box means no operation

@@ -8,6 +8,7 @@
 #include "tamber/progressbar.h"
 #include "tamber/radiobox.h"
 #include "tamber/textbox.h"
+#include "vopra/workflow.h"
 
 #include <cstdint>
 
@@ -27,6 +28,8 @@ public:
     void updateProgress(unsigned offset, unsigned total);
     void applyPatch(const rudd::string &patchPath, const rudd::string &targetPath);
     void createPatch(const rudd::string &sourcePath, const rudd::string &targetPath);
+    // Shows the outcome's box, unless the window was closed while the operation ran.
+    void finish(const vopra::Outcome &outcome);
     // The six callbacks through which the window works, and its drops; called by initialize().
     void bindCallbacks();
     // Files dropped on a path box replace its text with the first of them; files dropped anywhere else
@@ -48,4 +51,6 @@ public:
     tamber::ProgressBar progressBar;
     tamber::Button okButton;
     uint32_t progressPosition = 0; // the last percentage shown during an operation
+    bool running = false;          // an operation's work is under way
+    bool closed = false;           // the user closed the window
 };

@@ -74,8 +74,19 @@ static void watch() {
 static void unwatch() {
     if (--watchers > 0)
         return;
+    // No replacement is left to change names: the next run starts with none changed.
+    committed = 0;
     for (unsigned i = 0; i < sizeof watched / sizeof watched[0]; i++)
         sigaction(watched[i], &previous[i], nullptr);
+}
+
+bool abandonUnplaced() {
+    if (committed)
+        return false;
+    if (pendingSet)
+        unlink(pendingPath);
+    pendingSet = 0;
+    return true;
 }
 
 // Holds the watched signals back while names change, so a sequence of renames ends as one step.

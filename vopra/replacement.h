@@ -83,6 +83,11 @@ private:
     bool placed = false;
 };
 
+// Ends this process's part in a run that has changed no name yet: removes the temporary name of its
+// file not put in place, if it has one, so that nothing of the run is left once the process ends, as
+// the caller then makes it do at once. false, removing nothing, once names have begun to change.
+bool abandonUnplaced();
+
 // The calls through which a replacement names files. Only tests replace them, to make one step fail as
 // on a faulty file system, or as on one without unnamed files (EOPNOTSUPP) or exchanges (EINVAL).
 extern int (*renameFile)(int folder, const char *from, const char *to, unsigned flags);

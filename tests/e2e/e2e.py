@@ -66,12 +66,17 @@ class Vopra:
         self.window = int(self.window[0])
         self.pid = int(xdotool("getwindowpid", self.window))
         self.x, self.y, self.width, self.height = geometry(self.window)
-        assert (self.width, self.height) == (480, 135), "window size %dx%d" % (self.width, self.height)
+        # The layout's pixels at 96 dots per inch, scaled to the screen's (with-xvfb.sh --dpi).
+        self.scale = float(subprocess.run(["xrdb", "-get", "Xft.dpi"], capture_output=True).stdout or 96) / 96
+        assert (self.width, self.height) == (self.scaled(480), self.scaled(135)), (self.width, self.height)
+
+    def scaled(self, pixels):
+        return int(pixels * self.scale + 0.5)
         time.sleep(0.2)  # let it draw before the first input
 
     def click(self, x, y):
         # Positions are those of the form: the window has no visible menu bar.
-        xdotool("mousemove", "--sync", self.x + x, self.y + y, "click", 1)
+        xdotool("mousemove", "--sync", self.x + self.scaled(x), self.y + self.scaled(y), "click", 1)
 
     def type_path(self, box_y, text):
         self.click(240, box_y + 12)
@@ -281,7 +286,24 @@ def runs_that_change_nothing(folder):
 
 
 @case
-def create_ended_by_sigterm(folder):
+def closed_while_running(folder):
+    # Closed while the run is held in a call (x86-64 numbers): in the output's writeback, before any
+    # name has changed, the run is dropped and the program ends at once; in the exchange of the names,
+    # the swap completes. Status 0 either way, and no box (the program would wait for it).
+    for call, number in (("sync_file_range", 277), ("renameat2", 316)):
+        old, new, before = game_files(folder, patch=True)
+        hold = "inject=%s:delay_enter=2000000:when=1" % call
+        vopra = Vopra(wrapper=["strace", "-qq", "-o", "/dev/null", "-e", hold])
+        vopra.fill("apply", folder + "/game.qpt", folder + "/game.sfc")
+        vopra.press_ok()
+        wait_for(lambda: read("/proc/%d/syscall" % vopra.pid).startswith(b"%d " % number), call)
+        vopra.close_request()
+        vopra.finish()
+        if call == "renameat2":
+            assert (read(folder + "/game.sfc"), read(folder + "/game.bak")) == (new, old)
+        else:
+            assert_unchanged(folder, before)
+
     # SIGTERM while the patch is put on disk: the program ends as the signal says, and no part of a
     # patch stays behind.
     before = game_files(folder, patch=True, stranger=True)[2]
