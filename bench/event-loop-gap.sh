@@ -5,18 +5,18 @@
 # longest interval between two of them, from the click on Ok until the message box is up, is the
 # longest time the window could not repaint or take a click. Goal: under 100 ms.
 #
-#   bench/event-loop-gap.sh [BUILD_DIR] [WORK_DIR]     (as root; needs about 4 GiB free in WORK_DIR)
+#   bench/event-loop-gap.sh [BUILD_DIR] [WORK_DIR]   (as root; 4 GiB free in WORK_DIR, default $TMPDIR or /tmp)
 #
 # Without root the page cache cannot be dropped; the files' own pages are then evicted with
 # posix_fadvise, which leaves the rest of the cache as it is.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/bench-release}
-work=${2:-$(mktemp -d /tmp/vopra-gap-XXXXXX)}
+# A folder of its own inside WORK_DIR, removed again: nothing else in WORK_DIR is touched.
+work=$(mktemp -d "${2:-${TMPDIR:-/tmp}}/vopra-gap.XXXXXX")
+trap 'rm -rf "$work"' EXIT
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVOPRA_TESTS=OFF -DVOPRA_EXAMPLES=OFF >/dev/null
 cmake --build "$build" -j2 --target vopra >/dev/null
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work"
 
 . "$root/bench/gib-pair.sh"
 make_gib_pair "$work"

@@ -3,16 +3,16 @@
 # driven with xdotool) and through the qpt tool on the same files, page cache warm, and prints both.
 # vopra is timed from the click on Ok until its message box is on screen; qpt as a whole process.
 #
-#   bench/vopra-1gib.sh [BUILD_DIR] [WORK_DIR]     (needs about 4 GiB free in WORK_DIR)
+#   bench/vopra-1gib.sh [BUILD_DIR] [WORK_DIR]     (4 GiB free in WORK_DIR, default $TMPDIR or /tmp)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/bench-release}
-work=${2:-$(mktemp -d /tmp/vopra-bench-XXXXXX)}
+# A folder of its own inside WORK_DIR, removed again: nothing else in WORK_DIR is touched.
+work=$(mktemp -d "${2:-${TMPDIR:-/tmp}}/vopra-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVOPRA_TESTS=OFF -DVOPRA_EXAMPLES=OFF >/dev/null
 cmake --build "$build" -j2 --target vopra qpt >/dev/null
 vopra=$build/vopra/vopra qpt=$build/tools/qpt/qpt
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work"
 
 . "$root/bench/gib-pair.sh"
 make_gib_pair "$work"

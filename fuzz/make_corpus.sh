@@ -7,8 +7,8 @@ qpt=$1
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-rm -rf "$here/corpus"
-mkdir -p "$here/corpus/apply" "$here/corpus/roundtrip"
+rm -f "$here"/corpus/*/seed-*
+mkdir -p "$here/corpus/apply" "$here/corpus/roundtrip" "$here/corpus/copyroad"
 python3 - "$qpt" "$work" "$here/corpus" <<'PY'
 import os, random, struct, subprocess, sys
 qpt, work, corpus = sys.argv[1:4]
@@ -34,5 +34,36 @@ for k, (a, b) in enumerate(pairs):
             f.write(struct.pack("<BHH", flags, cap, len(inp)) + inp + patch)
     with open(os.path.join(corpus, "roundtrip", "seed-%02d" % k), "wb") as f:
         f.write(struct.pack("<H", len(a)) + a + b)
+# The copy road's shapes, in its target's layout: flags, parameter, the source's and the target's size
+# (edge, offset), then changes (edge, offset, pieces and stride, length, bytes).
+shapes = {
+    "equal": (0, 0, (3, 0), (3, 0), []),
+    "across-the-buffer": (0, 0, (3, 0), (3, 0), [(1, 0, 0, 11, 7)]),
+    "at-the-buffer-end": (0, 0, (3, 0), (3, 0), [(0, 0, 0, 9, 7), (2, 0, 0, 0, 9)]),
+    "63-page-runs": (0, 0, (4, 0), (4, 0), [(0, 100, 128 + 62, 0, 5)]),
+    "64-page-runs": (0, 0, (4, 0), (4, 0), [(0, 100, 128 + 63, 0, 5)]),
+    "at-the-chunk-edge": (0, 0, (6, 8), (6, 8), [(6, 0xfe, 64 + 3, 3, 3)]),
+    "grown-past-the-chunk": (0, 0, (5, 0), (7, 0), [(6, 0xf0, 0, 3, 3)]),
+    "shrunk-past-the-chunk": (8, 0, (7, 0), (6, 0xff), [(4, 0, 0, 13, 1)]),
+    "empty-output": (0, 0, (1, 0), (0, 0), []),
+    "empty-input": (0, 0, (0, 0), (1, 5), [(0, 0, 0, 3, 0)]),
+    "damaged": (16, 0, (2, 0), (2, 0), [(0, 3, 2, 2, 4)]),
+    "damaged-backwards": (8 | 16, 0, (2, 7), (2, 0), [(0, 3, 2, 2, 4)]),
+    "short-copies": (1, 3, (3, 0), (3, 9), [(1, 0, 0, 9, 7)]),
+    "no-copy": (2, 1, (3, 0), (3, 9), [(1, 0, 0, 9, 7)]),
+    "no-copy-later": (3, 1, (6, 8), (6, 8), [(6, 0, 0, 3, 3)]),
+    "copy-fails": (4, 1, (6, 8), (6, 8), [(6, 0, 0, 3, 3)]),
+    "input-ends": (5, 0, (3, 0), (3, 0), [(1, 0, 0, 3, 7)]),
+    "no-progress": (32, 0, (2, 3), (2, 0), [(0, 1, 0, 5, 0)]),
+    "disk-full-in-the-copy": (64, 5, (6, 8), (6, 8), [(6, 0, 0, 3, 3)]),
+    "disk-full-in-a-whole-chunk": (64, 4, (5, 0), (5, 0), [(0, 100, 128 + 63, 0, 5)]),
+    "disk-full-growing": (64, 3, (2, 0), (4, 0), [(0, 9, 0, 1, 1)]),
+    "six-changes": (0, 0, (7, 0), (7, 16), [(0, 0, 0, 0, 1), (2, 0xff, 0, 1, 2), (4, 0, 128 + 7, 0, 3),
+                                            (5, 0, 64 + 20, 9, 0), (6, 0xfe, 0, 4, 5), (7, 0, 0, 15, 6)]),
+}
+for name, (flags, parameter, source, target, changes) in shapes.items():
+    with open(os.path.join(corpus, "copyroad", "seed-" + name), "wb") as f:
+        f.write(bytes([flags, parameter, *source, *target]) + b"".join(bytes(c) for c in changes))
 PY
-echo "corpus: $(ls "$here/corpus/apply" | wc -l) apply seeds, $(ls "$here/corpus/roundtrip" | wc -l) round-trip seeds"
+echo "corpus: $(ls "$here/corpus/apply" | wc -l) apply seeds, $(ls "$here/corpus/roundtrip" | wc -l) round-trip seeds," \
+  "$(ls "$here/corpus/copyroad" | wc -l) copy-road seeds"

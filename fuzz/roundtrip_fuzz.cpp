@@ -16,7 +16,9 @@
 using bytes = std::vector<uint8_t>;
 
 static std::string patch_name() {
-    const char *folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    const char *folder = std::getenv("TMPDIR")           ? std::getenv("TMPDIR")
+                         : access("/dev/shm", W_OK) == 0 ? "/dev/shm"
+                                                         : "/tmp";
     return std::string(folder) + "/qpt_roundtrip_fuzz." + std::to_string(getpid()) + ".qpt";
 }
 

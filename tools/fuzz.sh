@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the QPT engine's libFuzzer targets with clang (AddressSanitizer, UndefinedBehaviorSanitizer)
-# and runs each for a bounded time from the committed seed corpus:
+# Builds the libFuzzer targets of the QPT engine and of the copy road with clang (AddressSanitizer,
+# UndefinedBehaviorSanitizer) and runs each for a bounded time from the committed seed corpus:
 #   tools/fuzz.sh [SECONDS_PER_TARGET]   (default 60)
 # Fails on any crash, leak, timeout or mismatch. New finds go to a scratch copy of the corpus; a
 # failing input is kept in build/fuzz/ as crash-*, leak-* or timeout-*.
@@ -10,16 +10,20 @@ seconds=${1:-60}
 dir=build/fuzz
 CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOPRA_FUZZ=ON \
   -DVOPRA_TESTS=OFF -DVOPRA_EXAMPLES=OFF -DVOPRA_WERROR=ON >/dev/null
-cmake --build "$dir" -j "${FUZZ_JOBS:-2}" --target qpt_apply_fuzz qpt_roundtrip_fuzz
+targets=(apply roundtrip copyroad)
+cmake --build "$dir" -j "${FUZZ_JOBS:-2}" --target qpt_apply_fuzz qpt_roundtrip_fuzz qpt_copyroad_fuzz
 
+# The targets write their files into a folder of this run's own (on tmpfs where there is one, as
+# TMPDIR), removed with the scratch corpus: nothing else is touched.
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"; rm -f /dev/shm/qpt_roundtrip_fuzz.* /tmp/qpt_roundtrip_fuzz.*' EXIT
-for target in apply roundtrip; do
+files=$(mktemp -d -p /dev/shm qpt-fuzz.XXXXXX 2>/dev/null || mktemp -d)
+trap 'rm -rf "$scratch" "$files"' EXIT
+for target in "${targets[@]}"; do
   mkdir -p "$scratch/$target"
   cp fuzz/corpus/"$target"/* "$scratch/$target/"
   echo "=== fuzz: $target for $seconds s"
   log="$scratch/$target.log"
-  if ! "$dir/fuzz/qpt_${target}_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
+  if ! TMPDIR=$files "$dir/fuzz/qpt_${target}_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
     -print_final_stats=1 -artifact_prefix="$dir/" "$scratch/$target" >"$log" 2>&1; then
     tail -n 60 "$log"
     echo "fuzz: $target failed" >&2

@@ -81,6 +81,49 @@ static string successNote(const Inputs &in, const char *targetPath, const Replac
     return note;
 }
 
+// Whether the file at path is the patch's source by size and CRC-32, read as any input is.
+static bool holdsSource(const Inputs &in, const char *patchPath, const string &path) {
+    struct stat status;
+    filemap map;
+    if (stat(path, &status) != 0 || !S_ISREG(status.st_mode) ||
+        uint64_t(status.st_size) != in.recorded.source_size || openInput(map, path).failed())
+        return false;
+    ErrorOr<Matched> matched = matchInput(patchPath, in.recorded, map, path);
+    return !matched.failed() && matched.value().side != Side::target;
+}
+
+// A run on the patch's target would undo the patch. Where the target's original is under the backup
+// name, or under a temporary name that a run interrupted before its last rename left it under, the
+// target is what a run of this patch made: that run is finished instead, so that the same command run
+// again after an interruption never undoes the patch.
+static bool finishedEarlier(const Inputs &in, const char *patchPath, const char *targetPath,
+                            const string &stem, const string &backup, Outcome &done) {
+    done = information(string("Patching was successful!\nBackup file name: ", bare(rudd::file_name(backup))));
+    if (holdsSource(in, patchPath, backup)) {
+        done.cause = string(quoted(targetPath), " was patched already and ", quoted(backup),
+                            " holds its original: nothing was changed");
+        return true;
+    }
+    for (uint32_t n = 0; n < temporaryNames; n++) {
+        string kept = temporaryPath(targetPath, stem, ".tmp", n);
+        if (!holdsSource(in, patchPath, kept))
+            continue;
+        if (rename(kept, backup) != 0) {
+            done = warning(patchingFailed,
+                           Error::fromSystem("cannot rename the original to", backup, errno).text());
+            return true;
+        }
+        // A power loss that undid the rename would leave what this run found: a run again finishes it.
+        Descriptor folder{openFolderOf(targetPath)};
+        fsync(folder.fd);
+        done.cause =
+            string(quoted(targetPath), " was patched by a run that was interrupted: its original, left as ",
+                   quoted(kept), ", is now ", quoted(backup));
+        return true;
+    }
+    return false;
+}
+
 // Writes the patched file beside the target and swaps it in, the old content moving to backup.
 static Outcome writePatched(Inputs &in, const char *patchPath, const char *targetPath, const string &stem,
                             const string &backup, const Progress &progress) {
@@ -143,7 +186,15 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
     error = matchInputs(patchPath, targetPath, in, phase(progress, 0, progressScale / 3));
     if (error.failed())
         return warning(patchingFailed, error.text());
-    return writePatched(in, patchPath, targetPath, stem, backup, phase(progress, progressScale / 3, progressScale));
+    Progress writing = phase(progress, progressScale / 3, progressScale);
+    Outcome finished;
+    if (in.matched.side == Side::target &&
+        finishedEarlier(in, patchPath, targetPath, stem, backup, finished)) {
+        if (writing)
+            writing(1, 1);
+        return finished;
+    }
+    return writePatched(in, patchPath, targetPath, stem, backup, writing);
 }
 
 Outcome applyPatchTo(const string &patchPath, const string &inputPath, const string &outputPath,

@@ -74,8 +74,6 @@ static void watch() {
 static void unwatch() {
     if (--watchers > 0)
         return;
-    // No replacement is left to change names: the next run starts with none changed.
-    committed = 0;
     for (unsigned i = 0; i < sizeof watched / sizeof watched[0]; i++)
         sigaction(watched[i], &previous[i], nullptr);
 }
@@ -117,6 +115,10 @@ static string candidate(const string &stem, const string &suffix, uint32_t n) {
     return string(base.text(), tail);
 }
 
+string temporaryPath(const string &name, const string &stem, const char *suffix, uint32_t n) {
+    return besidePath(name, candidate(stem, suffix, n));
+}
+
 static void remember(const string &path) {
     std::snprintf(pendingPath, sizeof pendingPath, "%s", path.text());
     pendingSet = 1;
@@ -137,6 +139,8 @@ Replacement::~Replacement() {
         close(folder);
         unwatch();
     }
+    // The replacement is over, whatever its outcome: a signal during the next one ends the run again.
+    committed = 0;
 }
 
 void Replacement::forget() {
@@ -149,7 +153,7 @@ void Replacement::forget() {
 // Names the file with the first free temporary name by make(name), which fails with EEXIST where the
 // name is taken; never replacing anything, and never interrupted between making and remembering.
 template <typename Make> Error Replacement::takeFreeName(Make make) {
-    for (uint32_t n = 0; n < 1000; n++) {
+    for (uint32_t n = 0; n < temporaryNames; n++) {
         temporary = candidate(stem, suffix, n);
         HeldSignals held;
         if (make(temporary.text())) {
@@ -362,11 +366,18 @@ Error Replacement::swap(const string &backup, const struct stat &checked) {
     return Error();
 }
 
-// Moves the target's file to the first free name beside it that is not the temporary one, and puts
-// that on disk; parked is the name taken.
-Error Replacement::parkOriginal(string &parked) {
+// Gives the target's file a second name, the first free one beside it that is not the temporary one,
+// and puts that on disk: the target's name then holds the original until the new file takes it. Where
+// the file system has no links (vfat), the file is moved to that name instead, and the target is
+// missing until the new file takes its name. parked is the name taken; linked whether it is a link.
+Error Replacement::parkOriginal(string &parked, bool &linked) {
     int error = EEXIST;
-    for (uint32_t n = 1; n < 1000 && error == EEXIST; n++) {
+    for (uint32_t n = 1; n < temporaryNames && error == EEXIST; n++) {
+        parked = candidate(stem, suffix, n);
+        error = linkat(folder, place.name, folder, parked, 0) == 0 ? 0 : errno;
+    }
+    linked = error == 0;
+    for (uint32_t n = 1; n < temporaryNames && !linked && (n == 1 || error == EEXIST); n++) {
         parked = candidate(stem, suffix, n);
         error = renameFile(folder, place.name, parked, RENAME_NOREPLACE) == 0 ? 0 : errno;
         if (error != 0 && unsupported(error)) {
@@ -378,18 +389,22 @@ Error Replacement::parkOriginal(string &parked) {
     }
     if (error == 0 && fsync(folder) != 0) {
         error = errno;
-        if (renameFile(folder, parked, place.name, 0) != 0)
+        if (linked)
+            unlinkat(folder, parked, 0);
+        else if (renameFile(folder, parked, place.name, 0) != 0)
             keptName = besidePath(finalName, parked);
     }
     return error == 0 ? Error() : Error::fromSystem("cannot rename", finalName, error);
 }
 
-// No exchange here: the original is parked under a second free name while the new file takes its
-// place, so the target is missing between those two renames. The folder is flushed after each step,
+// No exchange here: the original is parked under a second free name (a link to it where the file
+// system has links) while the new file takes its place, then moves on to the backup name. Without
+// links the target is missing between the first two renames. The folder is flushed after each step,
 // so that a power loss cannot bring back an order of names that never was.
 Error Replacement::exchangeByRenames(const string &backupName, const string &backup) {
     string parked;
-    Error parking = parkOriginal(parked);
+    bool linked = false;
+    Error parking = parkOriginal(parked, linked);
     if (parking.failed()) {
         committed = 0;
         forget();
@@ -397,7 +412,9 @@ Error Replacement::exchangeByRenames(const string &backupName, const string &bac
     }
     if (renameFile(folder, temporary, place.name, 0) != 0) {
         int error = errno;
-        if (renameFile(folder, parked, place.name, 0) == 0)
+        if (linked)
+            unlinkat(folder, parked, 0); // the target still holds the original
+        if (linked || renameFile(folder, parked, place.name, 0) == 0)
             forget();
         else
             keptName = besidePath(finalName, parked);

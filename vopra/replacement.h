@@ -16,8 +16,9 @@ namespace vopra {
 // that nothing of it has a name until it is whole and on disk. It is then given a free temporary name
 // and renamed over the final name, or exchanged with the file it replaces in one step
 // (RENAME_EXCHANGE), which then moves on to the backup name. Where the file system offers neither, the
-// file is made under a free temporary name and plain renames do the rest; a target is then missing
-// for the moment between two renames, which no plain rename can avoid.
+// file is made under a free temporary name, the original is linked to a second one, and plain renames
+// do the rest; only where it has no links either (vfat) is the original moved aside, and the target
+// missing for the moment between two renames, which no plain rename can avoid.
 //
 // Every step acts on the descriptor of the file's creation, never on a name someone could have
 // replaced since. Until it has been put in place, the file is removed again by the destructor, and by
@@ -67,7 +68,7 @@ private:
     void addNote(const rudd::string &text);
     template <typename Make> Error takeFreeName(Make make);
     Error nameTemporary();
-    Error parkOriginal(rudd::string &parked);
+    Error parkOriginal(rudd::string &parked, bool &linked);
     Error exchangeByRenames(const rudd::string &backupName, const rudd::string &backup);
     void forget();
 
@@ -87,6 +88,12 @@ private:
 // file not put in place, if it has one, so that nothing of the run is left once the process ends, as
 // the caller then makes it do at once. false, removing nothing, once names have begun to change.
 bool abandonUnplaced();
+
+// How many temporary names a replacement tries, and the n-th of them for name (stem + suffix, then
+// stem + suffix + ".1", ...) as a path beside it: where a run that was interrupted may have left a file.
+const uint32_t temporaryNames = 1000;
+rudd::string temporaryPath(const rudd::string &name, const rudd::string &stem, const char *suffix,
+                           uint32_t n);
 
 // The calls through which a replacement names files. Only tests replace them, to make one step fail as
 // on a faulty file system, or as on one without unnamed files (EOPNOTSUPP) or exchanges (EINVAL).

@@ -11,7 +11,9 @@ each run the folder is compared byte for byte with what the names promise:
 - at most one other file is left (two in the fallback, between its renames), visibly temporary,
   and files the user already had are untouched;
 - a run that reports failure leaves the folder exactly as it was, one that reports success
-  exactly the success state.
+  exactly the success state;
+- the same command run again ends with status 0 and the new content under the target (never undone),
+  the original under the backup name, the user's files untouched and nothing left that was not.
 
 With --fallback, a preload library takes unnamed files and exchanging renames away, as a file
 system without them does. With --report, violations are counted and listed instead of failing.
@@ -92,9 +94,9 @@ def make_patch(qpt, folder, old, new):
         return f.read()
 
 
-def run(qpt, folder, arguments, inject=None, trace=None, preload=None):
-    command = ["strace", "-f", "-qq", "-e", "trace=" + ",".join(CALLS)]
-    command += ["-o", trace or "/dev/null"]
+def run(qpt, folder, arguments, inject=None, trace=None, preload=None, traced=True):
+    command = ["strace", "-f", "-qq", "-e", "trace=" + ",".join(CALLS), "-o", trace or "/dev/null"]
+    command = command if traced else []
     if inject:
         command += ["-e", "inject=" + inject]
     env = dict(os.environ)
@@ -152,19 +154,13 @@ def flush_order(trace_file):
     return found
 
 
-def violations(before, after, success, status, trusted, backup, temporaries, fallback):
+def violations(before, after, success, status, trusted, backup, temporaries):
     """What the folder after a run breaks of the promises, as a list of texts."""
     found = []
     own = set(before) | set(success)
     extra = sorted(set(after) - own)
     for name in trusted:
         if after.get(name) in (before.get(name), success.get(name)):
-            continue
-        original = before.get(name)
-        # Between the plain renames of the fallback the target is missing; its original is then
-        # under a temporary name.
-        if (fallback and status < 0 and name not in after and original is not None and
-                any(after[e] == original for e in extra)):
             continue
         found.append("%s holds %s" % (name, "nothing" if name not in after else
                                       "%d bytes of neither content" % len(after[name])))
@@ -179,6 +175,20 @@ def violations(before, after, success, status, trusted, backup, temporaries, fal
         found.append("reported success without the success state")
     if status > 0 and after != before:
         found.append("reported failure with the folder changed")
+    return found
+
+
+def rerun_violations(before, left, after, success, status, trusted, backup):
+    """What the same command run again on what a run left breaks of the promises."""
+    found = [] if status == 0 else ["the rerun failed"]
+    found += ["the rerun left %s %s" % (name, "undone" if after.get(name) == before.get(name) else "wrong")
+              for name in trusted if after.get(name) != success.get(name)]
+    if backup and after.get(backup) != before[trusted[0]]:
+        found.append("the rerun left no original under %s" % backup)
+    found += ["the rerun changed the user's %s" % name for name, data in before.items()
+              if name not in trusted and name != backup and after.get(name) != data]
+    if set(after) - set(success) - set(left):
+        found.append("the rerun left behind: %s" % ", ".join(sorted(set(after) - set(success) - set(left))))
     return found
 
 
@@ -217,8 +227,10 @@ def main():
             name, files, argv, trusted, backup, success, inject, folder = job
             lay_out(folder, files)
             status, err = run(qpt, folder, argv, inject=inject, preload=preload)
-            found = violations(files, state(folder), success, status, trusted, backup, temporaries,
-                               preload is not None)
+            left = state(folder)
+            found = violations(files, left, success, status, trusted, backup, temporaries)
+            again = run(qpt, folder, argv, preload=preload, traced=False)[0]
+            found += rerun_violations(files, left, state(folder), success, again, trusted, backup)
             shutil.rmtree(folder)
             return name, inject, status, err.strip(), found
 

@@ -96,6 +96,26 @@ def plant_link(folder):
     os.symlink("victim", os.path.join(folder, "game.tmp"))
 
 
+OTHER = OLD[::-1]  # another program's bytes, of the original's size
+CHANGED = {"game.bin": OTHER, "game.qpt": PATCH}
+
+
+def backdate(folder):
+    os.utime(os.path.join(folder, "game.bin"), (946684800, 946684800))
+
+
+def rewrite_input(folder):
+    with open(os.path.join(folder, "game.bin"), "r+b") as f:
+        f.write(OTHER)
+
+
+def save_over_target(folder):
+    """Another program saves a new file under the target's name, as an editor does."""
+    lay_out(os.path.join(folder, "saved"), {"game.bin": OTHER})
+    os.rename(os.path.join(folder, "saved", "game.bin"), os.path.join(folder, "game.bin"))
+    os.rmdir(os.path.join(folder, "saved"))
+
+
 # A file capability (cap_net_raw, effective and permitted): an attribute only a privilege may set.
 CAPABILITY = bytes.fromhex("0100000200200000000000000000000000000000")
 
@@ -182,6 +202,20 @@ ROWS = [
      {"stop_at": "fallocate", "meanwhile": truncate_patch}, 1,
      "qpt: Patching failed: 'game.qpt' or 'game.bin' changed while it was read\n",
      {"game.bin": OLD, "game.qpt": b""}),
+    # Another program between the match and the copy (the input rewritten, its size kept) or the swap (a
+    # new file saved under the target's name): nothing is changed, and the run says why.
+    ("the input rewritten before the copy, in place", GAME, ["apply", "game.qpt", "game.bin"],
+     {"prepare": backdate, "stop_at": "copy_file_range", "meanwhile": rewrite_input}, 1,
+     "qpt: Patching failed: 'game.qpt' or 'game.bin' changed while it was read\n", CHANGED),
+    ("the input rewritten before the copy, to OUTPUT", GAME, ["apply", "game.qpt", "game.bin", "out.bin"],
+     {"prepare": backdate, "stop_at": "copy_file_range", "meanwhile": rewrite_input}, 1,
+     "qpt: 'game.qpt' or 'game.bin' changed while it was read; 'out.bin' not written\n", CHANGED),
+    ("the target replaced before the exchange", GAME, ["apply", "game.qpt", "game.bin"],
+     {"stop_at": "fsync", "meanwhile": save_over_target}, 1,
+     "qpt: Patching failed: 'game.bin' was replaced by another program meanwhile\n", CHANGED),
+    ("the target replaced before plain renames", GAME, ["apply", "game.qpt", "game.bin"],
+     {"stop_at": "fsync", "meanwhile": save_over_target, "preload": True}, 1,
+     "qpt: Patching failed: 'game.bin' was replaced by another program meanwhile\n", CHANGED),
     ("a link planted at the temporary name", GAME, ["apply", "game.qpt", "game.bin"],
      {"stop_at": "fsync", "meanwhile": plant_link}, 0, DONE_LINE, dict(DONE, **{"game.tmp": "-> victim"})),
     ("a target name of 255 bytes", {LONG + ".bin": OLD, "game.qpt": PATCH}, ["apply", "game.qpt", LONG + ".bin"],
@@ -251,7 +285,7 @@ def check(row, base):
 
 
 def two_runs_at_once(base):
-    """Two runs started together on one file: one wins; the other is refused or, coming after, undoes it."""
+    """Two runs started together on one file: one wins; the other is refused or, coming after, changes nothing."""
     folder = os.path.join(base, "together")
     big = OLD * 320  # 64 MB: long enough for the runs to overlap
     patch = make_patch(QPT, folder + ".patch", big, big[:1000] + b"changed" + big[1007:])

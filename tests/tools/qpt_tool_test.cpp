@@ -186,6 +186,14 @@ TEST_F(Tool, info_describes_the_patch_and_a_file) {
     run_result target = run({"info", "p.qpt", "new.bin"});
     EXPECT_EQ(target.status, 0);
     EXPECT_EQ(target.out, std::string(expected) + "new.bin: the patch's target\n");
+    // A name is printed as in every other line: it cannot forge a line or send the terminal a command.
+    ASSERT_EQ(rename(path("p.qpt").c_str(), path("x\nsource: 1 bytes.qpt").c_str()), 0);
+    ASSERT_EQ(rename(path("old.bin").c_str(), path("evil\033[31mRED").c_str()), 0);
+    run_result named = run({"info", "x\nsource: 1 bytes.qpt", "evil\033[31mRED"});
+    EXPECT_EQ(named.status, 0);
+    EXPECT_EQ(named.out, std::string(expected).replace(0, 5, "'x'$'\\n''source: 1 bytes.qpt'") +
+                             "'evil'$'\\033''[31mRED': the patch's source\n");
+    ASSERT_EQ(rename(path("x\nsource: 1 bytes.qpt").c_str(), path("p.qpt").c_str()), 0);
 
     write("short.bin", bytes(10, 1));
     run_result size = run({"info", "p.qpt", "short.bin"});
@@ -386,6 +394,8 @@ TEST_F(Tool, usage_in_the_manner_of_common_tools) {
         {{}, "qpt: missing command (try 'qpt --help')\n"},
         {{"frob"}, "qpt: unknown command 'frob' (try 'qpt --help')\n"},
         {{"--frob"}, "qpt: unknown option '--frob' (try 'qpt --help')\n"},
+        {{"fr\nob"}, "qpt: unknown command 'fr'$'\\n''ob' (try 'qpt --help')\n"},
+        {{"--\033]0;"}, "qpt: unknown option '--'$'\\033'']0;' (try 'qpt --help')\n"},
         {{"create", "a"}, "qpt: usage: qpt create SOURCE TARGET [PATCH] (try 'qpt --help')\n"},
         {{"create", "a", "b", "c", "d"}, "qpt: usage: qpt create SOURCE TARGET [PATCH] (try 'qpt --help')\n"},
         {{"info"}, "qpt: usage: qpt info PATCH [FILE] (try 'qpt --help')\n"},

@@ -168,8 +168,8 @@ int describe_patch(int count, char **operands) {
                 "target: %u bytes, CRC-32 %08x\n"
                 "hunks: %u\n"
                 "changed bytes: %llu\n",
-                patch_name, patch.size(), record.source_size, record.source_checksum, record.target_size,
-                record.target_checksum, record.hunks, (unsigned long long)record.changed);
+                vopra::bare(patch_name).text(), patch.size(), record.source_size, record.source_checksum,
+                record.target_size, record.target_checksum, record.hunks, (unsigned long long)record.changed);
     if (!file_name)
         return 0;
     vopra::ErrorOr<vopra::Matched> matched = vopra::matchInput(patch_name, record, input, file_name);
@@ -183,7 +183,7 @@ int describe_patch(int count, char **operands) {
     const char *what = side == vopra::Side::both     ? "the patch's source and target (the patch changes nothing)"
                        : side == vopra::Side::source ? "the patch's source"
                                                      : "the patch's target";
-    std::printf("%s: %s\n", file_name, what);
+    std::printf("%s: %s\n", vopra::bare(file_name).text(), what);
     return 0;
 }
 
@@ -207,6 +207,8 @@ int finish_output(int status) {
 }
 
 int run(int argc, char **argv) {
+    // Every name on stdout and stderr, an unknown option's or command's too, is printed escaped.
+    vopra::setNameStyle(vopra::NameStyle::escaped);
     // Operands may follow "--"; an operand that starts with '-' needs it.
     char *operands[8];
     int count = 0;
@@ -222,7 +224,7 @@ int run(int argc, char **argv) {
             std::printf("qpt (vopra) %s\n", VOPRA_VERSION);
             return 0;
         } else if (options && argument[0] == '-' && argument[1] != 0) {
-            say("unknown option '%s' (try 'qpt --help')", argument);
+            say("unknown option %s (try 'qpt --help')", vopra::quoted(argument).text());
             return status_usage;
         } else if (count < int(sizeof operands / sizeof operands[0])) {
             operands[count++] = argv[i];
@@ -236,7 +238,6 @@ int run(int argc, char **argv) {
         return status_usage;
     }
     watch_interruptions();
-    vopra::setNameStyle(vopra::NameStyle::escaped);
     const char *command = operands[0];
     if (std::strcmp(command, "create") == 0)
         return create_patch(count - 1, operands + 1);
@@ -244,7 +245,7 @@ int run(int argc, char **argv) {
         return apply_patch(count - 1, operands + 1);
     if (std::strcmp(command, "info") == 0)
         return describe_patch(count - 1, operands + 1);
-    say("unknown command '%s' (try 'qpt --help')", command);
+    say("unknown command %s (try 'qpt --help')", vopra::quoted(command).text());
     return status_usage;
 }
 
