@@ -82,13 +82,15 @@ static string successNote(const Inputs &in, const char *targetPath, const Replac
 }
 
 // Whether the file at path is the patch's source by size and CRC-32, read as any input is.
-static bool holdsSource(const Inputs &in, const char *patchPath, const string &path) {
+// Its progress keeps the window answering while a large file is read.
+static bool holdsSource(const Inputs &in, const char *patchPath, const string &path,
+                        const Progress &progress) {
     struct stat status;
     filemap map;
     if (stat(path, &status) != 0 || !S_ISREG(status.st_mode) ||
         uint64_t(status.st_size) != in.recorded.source_size || openInput(map, path).failed())
         return false;
-    ErrorOr<Matched> matched = matchInput(patchPath, in.recorded, map, path);
+    ErrorOr<Matched> matched = matchInput(patchPath, in.recorded, map, path, progress);
     return !matched.failed() && matched.value().side != Side::target;
 }
 
@@ -97,16 +99,17 @@ static bool holdsSource(const Inputs &in, const char *patchPath, const string &p
 // target is what a run of this patch made: that run is finished instead, so that the same command run
 // again after an interruption never undoes the patch.
 static bool finishedEarlier(const Inputs &in, const char *patchPath, const char *targetPath,
-                            const string &stem, const string &backup, Outcome &done) {
+                            const string &stem, const string &backup, const Progress &progress,
+                            Outcome &done) {
     done = information(string("Patching was successful!\nBackup file name: ", bare(rudd::file_name(backup))));
-    if (holdsSource(in, patchPath, backup)) {
+    if (holdsSource(in, patchPath, backup, progress)) {
         done.cause = string(quoted(targetPath), " was patched already and ", quoted(backup),
                             " holds its original: nothing was changed");
         return true;
     }
     for (uint32_t n = 0; n < temporaryNames; n++) {
         string kept = temporaryPath(targetPath, stem, ".tmp", n);
-        if (!holdsSource(in, patchPath, kept))
+        if (!holdsSource(in, patchPath, kept, progress))
             continue;
         if (rename(kept, backup) != 0) {
             done = warning(patchingFailed,
@@ -189,7 +192,7 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
     Progress writing = phase(progress, progressScale / 3, progressScale);
     Outcome finished;
     if (in.matched.side == Side::target &&
-        finishedEarlier(in, patchPath, targetPath, stem, backup, finished)) {
+        finishedEarlier(in, patchPath, targetPath, stem, backup, writing, finished)) {
         if (writing)
             writing(1, 1);
         return finished;
