@@ -64,6 +64,14 @@ fi
 step "tools/test.sh in the same root"
 in_root "$base" 'cd /root/vopra && tools/test.sh'
 
+# And in the other order, as a user who tested first then starts the program.
+step "tools/run.sh again, after the tests"
+in_root "$base" 'cd /root/vopra && tools/run.sh' >"$work/run-again.log" 2>&1 &
+if ! expect_window $! 300 "tools/run.sh after the tests"; then
+  tail -n 40 "$work/run-again.log"
+  exit 1
+fi
+
 step "the package installed with apt into a second fresh root, and used"
 plain=$work/plain
 cp "$base"/root/vopra/build/release/vopra_*.deb "$plain/root/"
