@@ -8,8 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 dir=build/fuzz
-CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOPRA_FUZZ=ON \
-  -DVOPRA_TESTS=OFF -DVOPRA_EXAMPLES=OFF -DVOPRA_WERROR=ON >/dev/null
+CC=clang CXX=clang++ tools/configure.sh -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVOPRA_FUZZ=ON -DVOPRA_TESTS=OFF -DVOPRA_EXAMPLES=OFF -DVOPRA_WERROR=ON
 targets=(apply roundtrip copyroad)
 cmake --build "$dir" -j "${FUZZ_JOBS:-2}" --target qpt_apply_fuzz qpt_roundtrip_fuzz qpt_copyroad_fuzz
 

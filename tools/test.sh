@@ -10,7 +10,8 @@ build_and_test() {
   local dir=$1; shift
   echo "=== $dir: configure and build"
   # Every option stated: tools/run.sh configures the same build without tests.
-  cmake -S . -B "$dir" -G Ninja -DVOPRA_WERROR=ON -DVOPRA_BENCH=ON -DVOPRA_TESTS=ON -DVOPRA_EXAMPLES=ON "$@" >/dev/null
+  tools/configure.sh -S . -B "$dir" -G Ninja -DVOPRA_WERROR=ON -DVOPRA_BENCH=ON -DVOPRA_TESTS=ON \
+    -DVOPRA_EXAMPLES=ON "$@"
   cmake --build "$dir" -j "$jobs"
   echo "=== $dir: test"
   ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs"
