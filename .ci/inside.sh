@@ -4,7 +4,10 @@
 set -euo pipefail
 work=$CI_WORK
 export DISPLAY=$CI_DISPLAY  # for the host's xdotool and xwininfo
-step() { local t=$(($(date +%s) - CI_STARTED)); printf "=== ci [%dm%02ds] %s\n" $((t / 60)) $((t % 60)) "$*"; }
+step() {
+  local t=$(($(date +%s) - CI_STARTED))
+  printf "=== ci [%dm%02ds] %s\n" $((t / 60)) $((t % 60)) "$*"
+}
 
 mounted=()
 enter() { # enter ROOT: binds in what builds and tests need of the host
