@@ -4,10 +4,6 @@
 set -euo pipefail
 work=$CI_WORK
 export DISPLAY=$CI_DISPLAY  # for the host's xdotool and xwininfo
-step() {
-  local t=$(($(date +%s) - CI_STARTED))
-  printf "=== ci [%dm%02ds] %s\n" $((t / 60)) $((t % 60)) "$*"
-}
 
 mounted=()
 enter() { # enter ROOT: binds in what builds and tests need of the host
@@ -54,26 +50,26 @@ expect_window() { # expect_window PID SECONDS WHAT
   wait "$1" 2>/dev/null || true
 }
 
+# Starts COMMAND in ROOT and expects its window within SECONDS; on failure, the end of what it said.
+show_window() { # show_window ROOT COMMAND SECONDS WHAT
+  local log
+  log=$(mktemp "$work/window.XXXXXX")
+  in_root "$1" "$2" >"$log" 2>&1 &
+  expect_window $! "$3" "$4" || { tail -n 40 "$log"; exit 1; }
+}
+
 base=$work/base
 enter "$base"
 
 step "tools/run.sh in the fresh root"
-in_root "$base" 'cd /root/vopra && tools/run.sh' >"$work/run.log" 2>&1 &
-if ! expect_window $! 1200 "tools/run.sh"; then
-  tail -n 40 "$work/run.log"
-  exit 1
-fi
+show_window "$base" 'cd /root/vopra && tools/run.sh' 1200 "tools/run.sh"
 
 step "tools/test.sh in the same root"
 in_root "$base" 'cd /root/vopra && tools/test.sh'
 
 # And in the other order, as a user who tested first then starts the program.
 step "tools/run.sh again, after the tests"
-in_root "$base" 'cd /root/vopra && tools/run.sh' >"$work/run-again.log" 2>&1 &
-if ! expect_window $! 300 "tools/run.sh after the tests"; then
-  tail -n 40 "$work/run-again.log"
-  exit 1
-fi
+show_window "$base" 'cd /root/vopra && tools/run.sh' 300 "tools/run.sh after the tests"
 
 step "the package installed with apt into a second fresh root, and used"
 plain=$work/plain
@@ -93,9 +89,5 @@ in_root "$plain" '
   /usr/bin/qpt apply game.qpt game.bin && cmp game.bin new.bin && cmp game.bak old.bin
   /usr/bin/qpt info game.qpt game.bin
   echo "qpt round trip: ok"'
-in_root "$plain" 'exec /usr/bin/vopra' >"$work/installed.log" 2>&1 &
-if ! expect_window $! 60 "the installed vopra"; then
-  cat "$work/installed.log"
-  exit 1
-fi
+show_window "$plain" 'exec /usr/bin/vopra' 60 "the installed vopra"
 step "all passed"

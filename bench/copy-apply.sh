@@ -29,6 +29,7 @@ for s in $sizes; do ((s > largest)) && largest=$s; done
 places=("ext4:$work/ext4")
 mkdir -p "$work/ext4"
 if [ "$(id -u)" = 0 ]; then
+  "$(dirname "$0")/../tools/deps.sh" bench
   for fs in xfs btrfs; do
     truncate -s $((largest * 6 + 512))M "$work/$fs.img"
     if [ $fs = xfs ]; then mkfs.xfs -q -m reflink=1 "$work/$fs.img"; else mkfs.btrfs -q "$work/$fs.img"; fi
