@@ -69,10 +69,10 @@ class Vopra:
         # The layout's pixels at 96 dots per inch, scaled to the screen's (with-xvfb.sh --dpi).
         self.scale = float(subprocess.run(["xrdb", "-get", "Xft.dpi"], capture_output=True).stdout or 96) / 96
         assert (self.width, self.height) == (self.scaled(480), self.scaled(135)), (self.width, self.height)
+        time.sleep(0.2)  # let it draw before the first input
 
     def scaled(self, pixels):
         return int(pixels * self.scale + 0.5)
-        time.sleep(0.2)  # let it draw before the first input
 
     def click(self, x, y):
         # Positions are those of the form: the window has no visible menu bar.
