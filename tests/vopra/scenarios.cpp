@@ -23,6 +23,12 @@
 using Kind = vopra::Outcome::Kind;
 using Bytes = std::string;
 
+std::string freshFolder(const char *prefix) {
+    std::string name = (std::filesystem::temp_directory_path() / prefix).string() + "-XXXXXX";
+    EXPECT_NE(nullptr, mkdtemp(name.data()));
+    return name;
+}
+
 namespace {
 
 Bytes pattern(size_t count, unsigned seed) {
@@ -39,8 +45,7 @@ Bytes pattern(size_t count, unsigned seed) {
 class Folder {
 public:
     Folder() {
-        std::string templ = (std::filesystem::temp_directory_path() / "vopra-XXXXXX").string();
-        root = mkdtemp(templ.data());
+        root = freshFolder("vopra");
         chmod(root.c_str(), 0755);
     }
     ~Folder() {

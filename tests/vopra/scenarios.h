@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+// A new folder of the test's own in the system's temporary folder (prefix-XXXXXX): the only kind a test
+// removes.
+std::string freshFolder(const char *prefix);
+
 enum class Operation { Apply, Create };
 
 struct Seen {

@@ -211,13 +211,6 @@ Place placeInForm(Application &window, tamber::Object &control) {
     return Place{x, y, size.width, size.height};
 }
 
-// A folder of the test's own, made new in the system's temporary folder: the only one it removes.
-std::string ownFolder(const char *prefix) {
-    std::string name = (std::filesystem::temp_directory_path() / prefix).string() + "-XXXXXX";
-    EXPECT_NE(nullptr, mkdtemp(name.data()));
-    return name;
-}
-
 std::string caption(tamber::Object &control) {
     GtkWidget *w = widget(control);
     if (GTK_IS_LABEL(w))
@@ -410,7 +403,7 @@ TEST_F(MainWindow, browse_offers_the_dialog_of_the_mode_and_fills_its_box) {
     }
 
     // A chosen file replaces the box's text and Ok follows at once.
-    std::string folder = ownFolder("vopra-browse");
+    std::string folder = freshFolder("vopra-browse");
     std::ofstream(folder + "/new.sfc") << "new";
     support::click(widget(window->applyMode));
     browseAndChoose(window->targetBrowse, folder + "/new.sfc");
@@ -421,7 +414,7 @@ TEST_F(MainWindow, browse_offers_the_dialog_of_the_mode_and_fills_its_box) {
 
 TEST_F(MainWindow, progress_moves_in_whole_percents_and_the_window_repaints) {
     // Large enough for the engine to report many times; event handling follows whole-percent steps.
-    std::string folder = ownFolder("vopra-progress");
+    std::string folder = freshFolder("vopra-progress");
     std::string oldData(6 << 20, 'a'), newData = oldData;
     for (size_t i = 0; i < newData.size(); i += 4093)
         newData[i] = 'b';
@@ -477,7 +470,7 @@ bool showsEnd(tamber::TextBox &box) {
 class Dropping : public support::ToolkitTest {};
 
 TEST_F(Dropping, files_fill_the_box_they_land_on_or_the_boxes_the_mode_gives_them) {
-    std::string folder = ownFolder("vopra-drop");
+    std::string folder = freshFolder("vopra-drop");
     std::filesystem::create_directories(folder + "/sub");
     const std::string longName = std::string(120, 'l') + ".sfc";
     for (const std::string &name : {std::string("game.sfc"), std::string("new.sfc"), std::string("fix.QPT"), longName})
