@@ -1,4 +1,4 @@
-// The copy road of an apply, driven through copyOtherSide alone (vopra/copyroad.h), on real files in a
+// The copy road of an apply, driven through copyOtherSide alone (core/copyroad.h), on real files in a
 // folder of its own ($TMPDIR, else /dev/shm or /tmp), against the engine: the same verdict and, on
 // success, the same bytes, with progress reported in order up to the output's size. The system's copy
 // is copy_file_range itself, or one that copies a little at a time, is unavailable from the start or part
@@ -12,11 +12,15 @@
 // source's and the target's size (an edge and an offset each, as in place), then up to 6 changes of 5
 // bytes each: where (edge, offset), how many pieces at which stride, how long, which bytes.
 
+#include "core/copyroad.h"
+#include "core/inputs.h"
+#include "core/match.h"
+#include "core/otherside.h"
+#include "core/patchfile.h"
+#include "core/replacement.h"
+
 #include "rudd/file.h"
 #include "rudd/qpt.h"
-#include "vopra/copyroad.h"
-#include "vopra/patchfile.h"
-#include "vopra/replacement.h"
 
 #include <cerrno>
 #include <csignal>
@@ -128,11 +132,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         require(pwrite(patchFile, patchBytes.data(), patchBytes.size(), 0) == ssize_t(patchBytes.size()));
     }
     require(pwrite(inputFile, input.data(), inputSize, 0) == ssize_t(inputSize));
-    rudd::filemap patch, in;
-    require(patch.open(patchFile, rudd::filemap::mode::read) &&
-            in.open(inputFile, rudd::filemap::mode::read));
-    close(patchFile);
-    close(inputFile);
+    vopra::ApplyInputs run;
+    run.patch.name = "p.qpt";
+    run.input.name = "in";
+    run.patch.file.reset(patchFile);
+    run.input.file.reset(inputFile);
+    require(fstat(patchFile, &run.patch.status) == 0 && fstat(inputFile, &run.input.status) == 0 &&
+            !vopra::mapFile(run.patch).failed() && !vopra::mapFile(run.input).failed());
+    const rudd::filemap &patch = run.patch.map, &in = run.input.map;
 
     rudd::qpt engine;
     uint32_t outputSize = 0;
@@ -142,10 +149,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     rudd::qpt::result verdict =
         engine.apply(patch.data(), patch.size(), in.data(), in.size(), expected.data(), outputSize);
 
-    vopra::ErrorOr<rudd::qpt::summary> recorded = vopra::readPatch(patch, "p.qpt");
+    rudd::either<rudd::qpt::summary> recorded = vopra::readPatch(patch, "p.qpt");
     require(!recorded.failed());
-    vopra::ErrorOr<vopra::Matched> matched = vopra::matchInput("p.qpt", recorded.value(), in, "in");
-    require(!matched.failed());
+    run.recorded = recorded.value();
+    require(!run.match(vopra::Progress()).failed() && run.matched.outputSize == outputSize);
     std::string name = folder + "/out";
     vopra::Replacement output(name.c_str(), name.c_str(), ".tmp");
     require(!output.create().failed());
@@ -156,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             require(offset > last && offset <= of && (of == outputSize || (outputSize == 0 && of == 1)));
             last = offset, total = of;
         };
-    bool cannotCopy = false, fills = (flags & 64) && copier.copy <= shortCopies;
+    bool fills = (flags & 64) && copier.copy <= shortCopies;
     struct rlimit unlimited, room;
     struct sigaction fuzzers, ignored = {};
     ignored.sa_handler = SIG_IGN; // a write past the limit fails with EFBIG instead
@@ -164,35 +171,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     getrlimit(RLIMIT_FSIZE, &unlimited);
     room = {fills ? place(data[1], data[3] ^ data[5]) : unlimited.rlim_cur, unlimited.rlim_max};
     setrlimit(RLIMIT_FSIZE, &room);
-    vopra::Error error = vopra::copyOtherSide(patch, "p.qpt", recorded.value(), in, "in", matched.value(),
-                                              output, progress, cannotCopy);
+    rudd::either<vopra::Copy> copied = vopra::copyOtherSide(run, output, progress);
     setrlimit(RLIMIT_FSIZE, &unlimited);
     sigaction(SIGXFSZ, &fuzzers, nullptr);
+    auto failedAs = [&](const rudd::error &expected) {
+        return copied.failed() && copied.failure().number() == expected.number() &&
+               copied.failure().text() == expected.text();
+    };
     if (fills && outputSize > room.rlim_cur) {
-        require(error.number() == EFBIG);
+        require(copied.failed() && copied.failure().number() == EFBIG);
         return 0;
     }
     struct stat status;
     fstat(output.descriptor(), &status);
+    bool cannotCopy = !copied.failed() && copied.value() == vopra::Copy::unavailable;
     require(cannotCopy == (copier.failed && copier.copy <= unavailableLater));
     if (cannotCopy) {
         // Nothing of the road is left: the caller's fallback makes the output.
-        require(!error.failed() && status.st_size == 0);
-        error = vopra::writeOtherSide(patch, "p.qpt", recorded.value(), in, "in", matched.value(), output,
-                                      vopra::Progress());
+        require(status.st_size == 0);
+        rudd::done whole = vopra::writeOtherSide(run, output, vopra::Progress());
+        copied = whole.failed() ? rudd::either<vopra::Copy>(whole.failure()) : vopra::Copy::made;
         fstat(output.descriptor(), &status);
     } else if (copier.failed) {
-        require(copier.copy == failsLater ? error.number() == EIO
-                                          : error.text() == vopra::changedWhileRead("p.qpt", "in"));
+        require(copier.copy == failsLater ? copied.failed() && copied.failure().number() == EIO
+                                          : failedAs(vopra::changedWhileRead("p.qpt", "in")));
         return 0;
     } else {
         require(last == total);
     }
     if (verdict == rudd::qpt::result::target_invalid) {
-        require(error.text() == vopra::damagedPatch("p.qpt", "in"));
+        require(failedAs(vopra::damagedPatch("p.qpt", "in")));
         return 0;
     }
-    require(verdict == rudd::qpt::result::success && !error.failed() &&
+    require(verdict == rudd::qpt::result::success && !copied.failed() &&
             uint64_t(status.st_size) == outputSize &&
             pread(output.descriptor(), written.data(), outputSize, 0) == ssize_t(outputSize) &&
             written == expected);

@@ -1,4 +1,5 @@
 #include "rudd/file.h"
+#include "rudd/descriptor.h"
 
 #include <cerrno>
 #include <cstring>
@@ -203,27 +204,7 @@ void file::drop_page() {
 // zeros one by one would give, but the space is reserved in one call; where the file system cannot
 // do that, zero pages are written instead. Either way no sparse hole is left.
 bool file::extend(uint32_t offset) {
-    int fd = fileno(fp);
-    off_t start = off_t(file_size), length = off_t(offset) - start;
-    int status = posix_fallocate(fd, start, length);
-    if (status == 0)
-        return true;
-    // The caller's message can then name the cause (a full disk, a file size limit).
-    errno = status;
-    if (status != EOPNOTSUPP && status != ENOSYS && status != EINVAL && status != ENODEV && status != ESPIPE)
-        return false;
-    static const uint8_t zeros[16 * page_size] = {};
-    if (fseeko(fp, start, SEEK_SET) != 0)
-        return false;
-    while (length > 0) {
-        size_t step = length < off_t(sizeof zeros) ? size_t(length) : sizeof zeros;
-        if (std::fwrite(zeros, 1, step, fp) != step) {
-            std::clearerr(fp);
-            return false;
-        }
-        length -= off_t(step);
-    }
-    return true;
+    return !allocate(fileno(fp), file_size, offset - file_size, words()).failed();
 }
 
 void file::seek(uint32_t offset) {
@@ -268,42 +249,53 @@ filemap::~filemap() {
     close();
 }
 
-bool filemap::open(const char *name, mode m) {
+done filemap::open(const char *name, mode m) {
     close();
     int flags = (m == mode::readwrite ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
     int opened = ::open(name, flags);
-    return opened >= 0 && map(opened, m);
+    if (opened < 0)
+        return error::system(errno, words("cannot open ", quoted(name)));
+    return map(opened, m, name);
 }
 
-bool filemap::open(int descriptor, mode m) {
+done filemap::open(int descriptor, mode m, const char *name) {
     close();
     int own = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
-    return own >= 0 && map(own, m);
+    if (own < 0)
+        return error::system(errno, words("cannot read ", quoted(name)));
+    return map(own, m, name);
 }
 
-bool filemap::map(int opened, mode m) {
+done filemap::map(int opened, mode m, const char *name) {
     map_size = 0;
     fd = opened;
     struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
-        uint64_t(info.st_size) >= size_limit) {
+    if (fstat(fd, &info) != 0) {
+        int number = errno;
         close();
-        return false;
+        return error::system(number, words("cannot read ", quoted(name)));
+    }
+    if (!S_ISREG(info.st_mode) || info.st_size < 0 || uint64_t(info.st_size) >= size_limit) {
+        close();
+        return error::fault(S_ISREG(info.st_mode)
+                                ? words(quoted(name), " is too large: files must be smaller than 4 GiB")
+                                : words(quoted(name), " is not a regular file"));
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     // An empty file is an empty input: open, no bytes, no mapping (the platform refuses a zero length).
     if (info.st_size == 0)
-        return true;
+        return done();
     int protection = m == mode::readwrite ? PROT_READ | PROT_WRITE : PROT_READ;
     void *mapped = mmap(nullptr, size_t(info.st_size), protection, MAP_SHARED, fd, 0);
     if (mapped == MAP_FAILED) {
+        int number = errno;
         close();
-        return false;
+        return error::system(number, words("cannot read ", quoted(name)));
     }
     map_data = static_cast<uint8_t *>(mapped);
     map_size = uint32_t(info.st_size);
     map_mode = m;
-    return true;
+    return done();
 }
 
 void filemap::populate() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "rudd/error.h"
+
 #include <cstdint>
 #include <cstdio>
 
@@ -89,10 +91,10 @@ public:
 
     // Maps the whole file. An open map is closed first. On failure the map stays closed: size() is 0 and
     // data() null. An empty regular file succeeds with size 0 and no data.
-    bool open(const char *name, mode m = mode::read);
-    // The same over a file the caller has open; a duplicate of descriptor is kept, so the map reaches
-    // the very file that was opened or made, whatever happens to its name meanwhile.
-    bool open(int descriptor, mode m);
+    done open(const char *name, mode m = mode::read);
+    // The same over a file the caller has open under name; a duplicate of descriptor is kept, so the map
+    // reaches the very file that was opened or made, whatever happens to its name meanwhile.
+    done open(int descriptor, mode m, const char *name);
     // Unmaps and closes; afterwards size() is 0, like any map without data.
     void close();
     // Writes the mapped bytes and the file to disk (msync and fsync); false on any failure.
@@ -109,7 +111,7 @@ public:
     int descriptor() const { return fd; }
 
 private:
-    bool map(int opened, mode m);
+    done map(int opened, mode m, const char *name);
 
     uint32_t map_size = 0;
     uint8_t *map_data = nullptr; // owned mapping

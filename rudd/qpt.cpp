@@ -1,4 +1,5 @@
 #include "rudd/qpt.h"
+#include "rudd/descriptor.h"
 
 #include <isa-l/crc.h>
 
@@ -472,6 +473,12 @@ qpt::flaw qpt::walk_hunks(const uint8_t *patchData, uint32_t patchSize, uint32_t
     return flaw::none;
 }
 
+qpt::side qpt::match(const summary &recorded, uint32_t size, uint32_t checksum) {
+    bool source = size == recorded.source_size && checksum == recorded.source_checksum;
+    bool target = size == recorded.target_size && checksum == recorded.target_checksum;
+    return source && target ? side::both : source ? side::source : target ? side::target : side::neither;
+}
+
 qpt::result qpt::inspect(const uint8_t *patchData, uint32_t patchSize, summary &out, flaw *found) {
     out = summary();
     flaw ignored;
@@ -497,6 +504,7 @@ qpt::result qpt::inspect(const uint8_t *patchData, uint32_t patchSize, summary &
         return structural(flaw::sizes);
     uint64_t limit = larger(recorded_source, recorded_target) + uint64_t(1);
     summary counted = summary();
+    counted.hunks_start = offset;
     flaw fault = walk_hunks(patchData, patchSize, offset, limit, counted);
     if (fault != flaw::none)
         return structural(fault);
@@ -519,7 +527,7 @@ qpt::result qpt::inspect(const uint8_t *patchData, uint32_t patchSize, summary &
 static const uint64_t patch_limit = UINT32_MAX;
 
 // Patches of this much go to disk while the next is made: the flush at the end waits for one at most.
-static const uint64_t write_behind = 8u << 20;
+static const uint64_t write_behind_step = 8u << 20;
 
 qpt::~qpt() {
     if (patch_descriptor >= 0)
@@ -533,25 +541,15 @@ void qpt::write_out(const uint8_t *bytes, uint32_t count) {
         patch_error = EFBIG;
         return;
     }
-    while (count) {
-        ssize_t written = write(patch_descriptor, bytes, count);
-        if (written <= 0) {
-            if (written < 0 && errno == EINTR)
-                continue;
-            patch_error = written < 0 ? errno : ENOSPC;
-            return;
-        }
-        patch_written += uint64_t(written);
-        bytes += written;
-        count -= uint32_t(written);
+    done wrote = write_all(patch_descriptor, bytes, count, patch_written, words());
+    if (wrote.failed()) {
+        patch_error = wrote.failure().number();
+        return;
     }
-    // Writeback is a head start only: where it fails, the fsync at the end tells.
-    const unsigned wait = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
-    while (patch_written - patch_flushed >= write_behind) {
-        sync_file_range(patch_descriptor, off64_t(patch_flushed), off64_t(write_behind), SYNC_FILE_RANGE_WRITE);
-        if (patch_flushed >= write_behind)
-            sync_file_range(patch_descriptor, off64_t(patch_flushed - write_behind), off64_t(write_behind), wait);
-        patch_flushed += write_behind;
+    patch_written += count;
+    if (patch_written - patch_flushed >= write_behind_step) {
+        behind.written(patch_written);
+        patch_flushed = patch_written;
     }
 }
 
@@ -676,14 +674,13 @@ qpt::result qpt::create(const uint8_t *sourceData, uint32_t sourceSize, const ui
 }
 
 // Puts the patch on disk and closes it; success only when every write, the flush and the close went
-// well. errno then tells why not.
+// well; patch_failure() then tells why not.
 qpt::result qpt::finish_patch() {
     if (!patch_error && fsync(patch_descriptor) != 0)
         patch_error = errno;
     if (close(patch_descriptor) != 0 && !patch_error)
         patch_error = errno;
     patch_descriptor = -1;
-    errno = patch_error;
     return patch_error ? result::patch_unwritable : result::success;
 }
 
@@ -701,7 +698,8 @@ void qpt::start_patch(const uint8_t *sourceData, uint32_t sourceSize, const uint
     patch_checksum = source_checksum = target_checksum = 0xFFFFFFFF;
     staged = 0;
     patch_written = patch_flushed = 0;
-    patch_error = lseek(patch_descriptor, 0, SEEK_SET) == 0 ? 0 : errno;
+    patch_error = 0;
+    behind = write_behind(patch_descriptor);
 }
 
 // A whole chunk of equal bytes from..to: the target's running checksum follows the source's. Over the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "rudd/descriptor.h"
 #include "rudd/file.h"
 #include "rudd/function.h"
 
@@ -29,8 +30,21 @@ public:
         uint32_t source_checksum;
         uint32_t target_checksum;
         uint32_t hunks;
-        uint64_t changed; // exclusive-or bytes that change a byte
+        uint64_t changed;     // exclusive-or bytes that change a byte
+        uint32_t hunks_start; // the offset of the first hunk, just past the header
     };
+
+    // Which of a patch's two files a file of this size and CRC-32 is. Apply takes a file that is both
+    // forward, as its source.
+    enum class side { neither, source, target, both };
+    static side match(const summary &recorded, uint32_t size, uint32_t checksum);
+    // The size and CRC-32 of the file apply makes from the file on that side.
+    static uint32_t output_size(const summary &recorded, side from) {
+        return from == side::target ? recorded.source_size : recorded.target_size;
+    }
+    static uint32_t output_checksum(const summary &recorded, side from) {
+        return from == side::target ? recorded.source_checksum : recorded.target_checksum;
+    }
 
     // Every patch starts with these bytes and has at least smallest_patch bytes.
     static constexpr uint8_t magic[4] = {'Q', 'P', 'T', '1'};
@@ -149,6 +163,7 @@ private:
     int patch_error = 0;      // errno of the first failed write, flush or close; 0 while all is well
     uint64_t patch_written = 0;
     uint64_t patch_flushed = 0; // put on its way to disk
+    write_behind behind{-1};
     uint32_t staged = 0;
     uint8_t staging[65536];
 };

@@ -30,12 +30,9 @@ uint32_t qpt_delta::crc32_zeros(uint32_t running, uint64_t count) {
     return uint32_t(crc32_combine_op(running, 0, crc32_combine_gen64(z_off64_t(count))));
 }
 
-qpt_delta::qpt_delta(const uint8_t *patchData, uint32_t patchSize, uint32_t outputSize)
-    : patch_data(patchData), patch_size(patchSize), output_size(outputSize), offset(patchSize) {
-    uint32_t recorded_source, recorded_target, start;
-    if (qpt::read_header(patchData, patchSize, start, recorded_source, recorded_target))
-        offset = start;
-}
+qpt_delta::qpt_delta(const uint8_t *patchData, uint32_t patchSize, const qpt::summary &recorded,
+                     uint32_t outputSize)
+    : patch_data(patchData), patch_size(patchSize), output_size(outputSize), offset(recorded.hunks_start) {}
 
 // Reads hunks up to the next one with exclusive-or bytes; false when the hunks have ended. The walk is
 // apply's: a run ends at its first zero byte, which stands for one equal position, or at the patch's
@@ -103,26 +100,13 @@ uint32_t qpt_delta::page_runs(uint64_t limit, uint64_t page, uint32_t most) cons
     return runs;
 }
 
-qpt::result qpt_delta::verdict(const qpt::summary &recorded, uint32_t inputSize, uint32_t inputChecksum,
+qpt::result qpt_delta::verdict(uint32_t expected, uint32_t inputSize, uint32_t inputChecksum,
                                uint32_t tailChecksum) {
     uint32_t at, count;
     const uint8_t *bytes;
     while (next(UINT64_MAX, at, bytes, count)) {
     }
     uint32_t linear = crc32_zeros(changes, output_size - folded);
-    // The direction as apply settles it: by the input's checksum and size, forward first.
-    uint32_t expected, expectedSize;
-    if (inputChecksum == recorded.source_checksum && inputSize == recorded.source_size) {
-        expected = recorded.target_checksum;
-        expectedSize = recorded.target_size;
-    } else if (inputChecksum != recorded.target_checksum || inputSize != recorded.target_size) {
-        return qpt::result::source_invalid;
-    } else {
-        expected = recorded.source_checksum;
-        expectedSize = recorded.source_size;
-    }
-    if (expectedSize != output_size)
-        return qpt::result::target_invalid;
     bool good;
     if (output_size >= inputSize) {
         // B is the input and n - m zeros after it.
@@ -143,11 +127,10 @@ qpt::result qpt_delta::apply(const uint8_t *patchData, uint32_t patchSize, const
     qpt::summary recorded;
     if (qpt::inspect(patchData, patchSize, recorded) != qpt::result::success)
         return qpt::result::patch_invalid;
-    uint32_t size = inputSize == recorded.source_size   ? recorded.target_size
-                    : inputSize == recorded.target_size ? recorded.source_size
-                                                        : 0;
-    if (inputSize != recorded.source_size && inputSize != recorded.target_size)
+    qpt::side from = qpt::match(recorded, inputSize, qpt::crc32(input, inputSize));
+    if (from == qpt::side::neither)
         return qpt::result::source_invalid;
+    uint32_t size = qpt::output_size(recorded, from);
     if (size > outputSize)
         return qpt::result::target_too_small;
     uint32_t common = inputSize < size ? inputSize : size;
@@ -155,7 +138,7 @@ qpt::result qpt_delta::apply(const uint8_t *patchData, uint32_t patchSize, const
         std::memcpy(output, input, common);
     if (size > common)
         std::memset(output + common, 0, size - common);
-    qpt_delta delta(patchData, patchSize, size);
+    qpt_delta delta(patchData, patchSize, recorded, size);
     uint32_t at, count;
     const uint8_t *bytes;
     while (delta.next(UINT64_MAX, at, bytes, count)) {
@@ -163,7 +146,7 @@ qpt::result qpt_delta::apply(const uint8_t *patchData, uint32_t patchSize, const
             output[at + i] = uint8_t((uint64_t(at) + i < inputSize ? input[at + i] : 0) ^ bytes[i]);
     }
     uint32_t tail = inputSize > size ? qpt::crc32(input + size, inputSize - size) : 0;
-    return delta.verdict(recorded, inputSize, qpt::crc32(input, inputSize), tail);
+    return delta.verdict(qpt::output_checksum(recorded, from), inputSize, qpt::crc32(input, inputSize), tail);
 }
 
 } // namespace rudd

@@ -16,9 +16,9 @@ namespace rudd {
 // lengths crc(B XOR D) = crc(B) XOR lin(D), lin being the running checksum of D started from zero.
 class qpt_delta {
 public:
-    // patchData must have passed qpt::inspect; outputSize is the size apply gives the output for the
-    // input (the other recorded size).
-    qpt_delta(const uint8_t *patchData, uint32_t patchSize, uint32_t outputSize);
+    // patchData must have passed qpt::inspect, which gave recorded; outputSize is the size apply gives
+    // the output for the input (the other recorded size).
+    qpt_delta(const uint8_t *patchData, uint32_t patchSize, const qpt::summary &recorded, uint32_t outputSize);
 
     // The next stretch of changed positions that starts below limit and below the output size: the
     // output's bytes at position .. position + count are the input's (zero past its end) XOR bytes.
@@ -32,10 +32,9 @@ public:
 
     // The verdict apply gives for the input when every stretch was written over its copy: the input of
     // inputSize bytes has the CRC-32 inputChecksum, its bytes past the output size tailChecksum (0 when
-    // it has none). source_invalid when the input is neither side; target_invalid when the output
-    // would not have the recorded checksum. Stretches not yet taken through next are taken here.
-    qpt::result verdict(const qpt::summary &recorded, uint32_t inputSize, uint32_t inputChecksum,
-                        uint32_t tailChecksum);
+    // it has none), and the output must have the CRC-32 expected. target_invalid when it would not.
+    // Stretches not yet taken through next are taken here.
+    qpt::result verdict(uint32_t expected, uint32_t inputSize, uint32_t inputChecksum, uint32_t tailChecksum);
 
     // The whole road in memory, for comparing it with apply: output (outputSize bytes, the size apply
     // gives for input) receives the copy and the changes. The patch must have passed qpt::inspect.

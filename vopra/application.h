@@ -8,7 +8,7 @@
 #include "tamber/progressbar.h"
 #include "tamber/radiobox.h"
 #include "tamber/textbox.h"
-#include "vopra/workflow.h"
+#include "core/workflow.h"
 
 #include <cstdint>
 

@@ -163,7 +163,7 @@ ROWS = [
     ("SIGHUP between plain renames", GAME, ["apply", "game.qpt", "game.bin"],
      {"inject": ["renameat:signal=SIGHUP:when=2"], "preload": True}, 0, DONE_LINE, DONE),
     ("SIGINT while written under plain renames", GAME, ["apply", "game.qpt", "game.bin"],
-     {"inject": ["msync:signal=SIGINT"], "preload": True}, -signal.SIGINT, "", GAME),
+     {"inject": ["fsync:signal=SIGINT:when=1"], "preload": True}, -signal.SIGINT, "", GAME),
     # A name is split at its last '/' alone: the decoys beside a backslash name are never touched.
     ("a backslash in the target's name", {"a\\b.bin": OLD, "b.bin": b"decoy", "b.bak": b"older", "game.qpt": PATCH},
      ["apply", "game.qpt", "a\\b.bin"], {}, 0, "qpt: Patching was successful!\nBackup file name: b.bak\n",
@@ -193,7 +193,7 @@ ROWS = [
      "qpt: 'game.bin' could not keep its owner (user 0, group 0): it now belongs to user 65534, group 65534, "
      "without its set-ID bits\n", dict(DONE, verify=kept(mode=0o100666, uid=NOBODY, gid=NOBODY))),
     ("SIGTERM while a patch is written", {"old.bin": OLD, "new.bin": NEW}, ["create", "old.bin", "new.bin"],
-     {"inject": ["write:signal=SIGTERM:when=1"]}, -signal.SIGTERM, "", {"old.bin": OLD, "new.bin": NEW}),
+     {"inject": ["pwrite64:signal=SIGTERM:when=1"]}, -signal.SIGTERM, "", {"old.bin": OLD, "new.bin": NEW}),
     ("the backup rename and its undo fail", GAME, ["apply", "game.qpt", "game.bin"],
      {"inject": ["renameat:error=EIO", "renameat2:error=EIO:when=2+"]}, 1,
      "qpt: Patching failed: cannot rename the original to 'game.bak': Input/output error; "

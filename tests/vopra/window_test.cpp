@@ -3,13 +3,13 @@
 
 #include "tests/tamber/support.h"
 #include "tests/tamber/support_drag.h"
-#include "tests/vopra/scenarios.h"
+#include "tests/support/scenarios.h"
 
 #include "rudd/qpt.h"
 #include "tamber/toolkit.h"
 #include "vopra/application.h"
-#include "vopra/files.h"
-#include "vopra/replacement.h"
+#include "core/files.h"
+#include "core/replacement.h"
 
 #include <gtest/gtest.h>
 

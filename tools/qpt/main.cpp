@@ -3,14 +3,15 @@
 // partial file, is left behind: results are written beside the output and take its name only when whole
 // and on disk.
 
-#include "rudd/file.h"
+#include "core/files.h"
+#include "core/inputs.h"
+#include "core/quoting.h"
+#include "core/workflow.h"
+
+#include "rudd/error.h"
 #include "rudd/qpt.h"
 #include "rudd/string.h"
-#include "vopra/error.h"
-#include "vopra/files.h"
-#include "vopra/patchfile.h"
-#include "vopra/quoting.h"
-#include "vopra/workflow.h"
+#include "rudd/words.h"
 
 #include <cerrno>
 #include <csignal>
@@ -19,9 +20,9 @@
 #include <cstring>
 #include <unistd.h>
 
-using rudd::filemap;
-using rudd::qpt;
+using rudd::done;
 using rudd::string;
+using rudd::words;
 
 namespace {
 
@@ -61,6 +62,11 @@ void say(const char *format, ...) {
     std::vfprintf(stderr, format, arguments);
     va_end(arguments);
     std::fputc('\n', stderr);
+}
+
+// Every name on stdout and stderr, an unknown option's or command's too, is printed escaped.
+string shown(const words &text) {
+    return vopra::shown(text, vopra::NameStyle::escaped);
 }
 
 int usage(const char *line) {
@@ -114,20 +120,17 @@ bool flush_output();
 
 // Prints what a run came to, in the manner of the common tools: nothing more on a plain success; the
 // window's own text for the in-place form; why, after the text, for a failure; and what the user
-// should know of a success, a line each.
+// should know of a success, a line each, every line starting with the tool's name, so no note reads as
+// another's.
 int report(const vopra::Outcome &outcome) {
     bool succeeded = outcome.kind == vopra::Outcome::Kind::Information;
-    if (!succeeded && !outcome.cause.empty())
-        say("%s: %s", outcome.message.text(), outcome.cause.text());
-    else if (!outcome.message.empty())
-        say("%s", outcome.message.text());
-    // A line each: every line of it starts with the tool's name, so no note reads as another's.
-    for (const char *line = outcome.cause.text(); succeeded && *line;) {
-        const char *end = std::strchr(line, '\n');
-        int length = end ? int(end - line) : int(std::strlen(line));
-        say("%.*s", length, line);
-        line += end ? length + 1 : length;
-    }
+    string message = shown(outcome.message);
+    if (!succeeded && !outcome.notes.empty())
+        say("%s: %s", message.text(), shown(outcome.notes.front()).text());
+    else if (!message.empty())
+        say("%s", message.text());
+    for (size_t i = succeeded ? 0 : 1; i < outcome.notes.size(); i++)
+        say("%s", shown(outcome.notes[i]).text());
     return succeeded ? 0 : status_failure;
 }
 
@@ -152,38 +155,48 @@ int apply_patch(int count, char **operands) {
     return report(outcome);
 }
 
+// The patch checked and, with a file, the file matched, as an apply opens and reads them.
+done inspect(vopra::ApplyInputs &in, const char *patch_name, const char *file_name) {
+    RUDD_TRY(in.openPatch(patch_name));
+    RUDD_TRY(vopra::fitForReading(in.patch));
+    if (file_name) {
+        RUDD_TRY(in.openInput(file_name));
+        RUDD_TRY(vopra::fitForReading(in.input));
+    }
+    return in.read();
+}
+
 int describe_patch(int count, char **operands) {
     if (count < 1 || count > 2)
         return usage("qpt info PATCH [FILE]");
     const char *patch_name = operands[0], *file_name = count == 2 ? operands[1] : nullptr;
-    filemap patch, input;
-    qpt::summary record;
-    vopra::Error error = vopra::openPatch(patch, patch_name, record, input, file_name);
-    if (error.failed()) {
-        say("%s", error.text().text());
+    vopra::ApplyInputs in;
+    if (done read = inspect(in, patch_name, file_name); read.failed()) {
+        say("%s", shown(read.failure().text()).text());
         return status_failure;
     }
+    const rudd::qpt::summary &record = in.recorded;
     std::printf("%s: QPT patch of %u bytes, checksum correct\n"
                 "source: %u bytes, CRC-32 %08x\n"
                 "target: %u bytes, CRC-32 %08x\n"
                 "hunks: %u\n"
                 "changed bytes: %llu\n",
-                vopra::bare(patch_name).text(), patch.size(), record.source_size, record.source_checksum,
-                record.target_size, record.target_checksum, record.hunks, (unsigned long long)record.changed);
+                shown(words(rudd::bare(patch_name))).text(), in.patch.map.size(), record.source_size,
+                record.source_checksum, record.target_size, record.target_checksum, record.hunks,
+                (unsigned long long)record.changed);
     if (!file_name)
         return 0;
-    vopra::ErrorOr<vopra::Matched> matched = vopra::matchInput(patch_name, record, input, file_name);
-    if (matched.failed()) {
+    if (done matched = in.match(vopra::Progress()); matched.failed()) {
         // What could not be written is the first failure, and the one told.
         if (flush_output())
-            say("%s", matched.error().text().text());
+            say("%s", shown(matched.failure().text()).text());
         return status_failure;
     }
-    vopra::Side side = matched.value().side;
+    vopra::Side side = in.matched.side;
     const char *what = side == vopra::Side::both     ? "the patch's source and target (the patch changes nothing)"
                        : side == vopra::Side::source ? "the patch's source"
                                                      : "the patch's target";
-    std::printf("%s: %s\n", vopra::bare(file_name).text(), what);
+    std::printf("%s: %s\n", shown(words(rudd::bare(file_name))).text(), what);
     return 0;
 }
 
@@ -207,8 +220,6 @@ int finish_output(int status) {
 }
 
 int run(int argc, char **argv) {
-    // Every name on stdout and stderr, an unknown option's or command's too, is printed escaped.
-    vopra::setNameStyle(vopra::NameStyle::escaped);
     // Operands may follow "--"; an operand that starts with '-' needs it.
     char *operands[8];
     int count = 0;
@@ -224,7 +235,7 @@ int run(int argc, char **argv) {
             std::printf("qpt (vopra) %s\n", VOPRA_VERSION);
             return 0;
         } else if (options && argument[0] == '-' && argument[1] != 0) {
-            say("unknown option %s (try 'qpt --help')", vopra::quoted(argument).text());
+            say("unknown option %s (try 'qpt --help')", shown(words(rudd::quoted(argument))).text());
             return status_usage;
         } else if (count < int(sizeof operands / sizeof operands[0])) {
             operands[count++] = argv[i];
@@ -245,7 +256,7 @@ int run(int argc, char **argv) {
         return apply_patch(count - 1, operands + 1);
     if (std::strcmp(command, "info") == 0)
         return describe_patch(count - 1, operands + 1);
-    say("unknown command %s (try 'qpt --help')", vopra::quoted(command).text());
+    say("unknown command %s (try 'qpt --help')", shown(words(rudd::quoted(command))).text());
     return status_usage;
 }
 
