@@ -10,6 +10,7 @@
 #include "rudd/qpt.h"
 
 #include <cerrno>
+#include <optional>
 #include <unistd.h>
 
 using rudd::bare;
@@ -41,32 +42,27 @@ static bool holdsSource(const ApplyInputs &in, const string &path, const Progres
 // A run on the patch's target would undo the patch. Where the target's original is under the backup
 // name, or under a temporary name that a run interrupted before its last rename left it under, the
 // target is what a run of this patch made: that run is finished instead, so that the same command run
-// again after an interruption never undoes the patch. false where no such run is found.
-static bool finishedEarlier(const ApplyInputs &in, const string &stem, const string &backup,
-                            const Progress &progress, Outcome &done) {
+// again after an interruption never undoes the patch. Nothing where no such run is found.
+static std::optional<Outcome> finishedEarlier(const ApplyInputs &in, const string &stem, const string &backup,
+                                              const Progress &progress) {
     const string &target = in.input.name;
-    if (holdsSource(in, backup, progress)) {
-        done = information(patched(backup), {words(quoted(target), " was patched already and ", quoted(backup),
-                                                   " holds its original: nothing was changed")});
-        return true;
-    }
+    if (holdsSource(in, backup, progress))
+        return information(patched(backup), {words(quoted(target), " was patched already and ", quoted(backup),
+                                                    " holds its original: nothing was changed")});
     for (uint32_t n = 0; n < temporaryNames; n++) {
         string kept = temporaryPath(target, stem, ".tmp", n);
         if (!holdsSource(in, kept, progress))
             continue;
-        if (rename(kept, backup) != 0) {
-            done = warning(patchingFailed,
+        if (rename(kept, backup) != 0)
+            return warning(patchingFailed,
                            error::system(errno, words("cannot rename the original to ", quoted(backup))).text());
-            return true;
-        }
         // A power loss that undid the rename would leave what this run found: a run again finishes it.
         fsync(openFolderOf(target).get());
-        done = information(patched(backup), {words(quoted(target), " was patched by a run that was interrupted: "
+        return information(patched(backup), {words(quoted(target), " was patched by a run that was interrupted: "
                                                                    "its original, left as ",
                                                    quoted(kept), ", is now ", quoted(backup))});
-        return true;
     }
-    return false;
+    return std::nullopt;
 }
 
 // Writes the patched file beside the target and swaps it in, the old content moving to backup.
@@ -138,11 +134,12 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
     if (matched.failed())
         return warning(patchingFailed, matched.failure().text());
     Progress writing = phase(progress, progressScale / 3, progressScale);
-    Outcome finished;
-    if (in.matched.side == Side::target && finishedEarlier(in, stem, backup, writing, finished)) {
-        if (writing)
-            writing(1, 1);
-        return finished;
+    if (in.matched.side == Side::target) {
+        if (std::optional<Outcome> finished = finishedEarlier(in, stem, backup, writing)) {
+            if (writing)
+                writing(1, 1);
+            return *finished;
+        }
     }
     return writePatched(in, stem, backup, writing);
 }

@@ -529,10 +529,7 @@ static const uint64_t patch_limit = UINT32_MAX;
 // Patches of this much go to disk while the next is made: the flush at the end waits for one at most.
 static const uint64_t write_behind_step = 8u << 20;
 
-qpt::~qpt() {
-    if (patch_descriptor >= 0)
-        close(patch_descriptor);
-}
+qpt::~qpt() = default;
 
 void qpt::write_out(const uint8_t *bytes, uint32_t count) {
     if (patch_error)
@@ -541,7 +538,7 @@ void qpt::write_out(const uint8_t *bytes, uint32_t count) {
         patch_error = EFBIG;
         return;
     }
-    done wrote = write_all(patch_descriptor, bytes, count, patch_written, words());
+    done wrote = write_all(patch_descriptor.get(), bytes, count, patch_written, words());
     if (wrote.failed()) {
         patch_error = wrote.failure().number();
         return;
@@ -654,33 +651,36 @@ void qpt::scan(uint64_t from, uint64_t to, const uint8_t *source, const uint8_t 
 
 qpt::result qpt::create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
                         uint32_t targetSize, const char *patchName, file::mode patchMode) {
-    if (patch_descriptor >= 0 || patchMode == file::mode::read)
+    if (patch_descriptor.is_open() || patchMode == file::mode::read)
         return result::patch_unwritable;
     int flags = patchMode == file::mode::create ? O_CREAT | O_EXCL | O_NOFOLLOW : O_CREAT | O_TRUNC;
-    patch_descriptor = open(patchName, O_WRONLY | O_CLOEXEC | flags, 0666);
-    if (patch_descriptor < 0)
+    patch_descriptor.reset(open(patchName, O_WRONLY | O_CLOEXEC | flags, 0666));
+    if (!patch_descriptor.is_open()) {
+        patch_error = errno;
         return result::patch_unwritable;
+    }
     return write_patch(sourceData, sourceSize, targetData, targetSize);
 }
 
 qpt::result qpt::create(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
                         uint32_t targetSize, int patchDescriptor) {
-    if (patch_descriptor >= 0)
+    if (patch_descriptor.is_open())
         return result::patch_unwritable;
-    patch_descriptor = fcntl(patchDescriptor, F_DUPFD_CLOEXEC, 0);
-    if (patch_descriptor < 0)
+    patch_descriptor.reset(fcntl(patchDescriptor, F_DUPFD_CLOEXEC, 0));
+    if (!patch_descriptor.is_open()) {
+        patch_error = errno;
         return result::patch_unwritable;
+    }
     return write_patch(sourceData, sourceSize, targetData, targetSize);
 }
 
 // Puts the patch on disk and closes it; success only when every write, the flush and the close went
 // well; patch_failure() then tells why not.
 qpt::result qpt::finish_patch() {
-    if (!patch_error && fsync(patch_descriptor) != 0)
+    if (!patch_error && fsync(patch_descriptor.get()) != 0)
         patch_error = errno;
-    if (close(patch_descriptor) != 0 && !patch_error)
+    if (close(patch_descriptor.release()) != 0 && !patch_error)
         patch_error = errno;
-    patch_descriptor = -1;
     return patch_error ? result::patch_unwritable : result::success;
 }
 
@@ -699,7 +699,7 @@ void qpt::start_patch(const uint8_t *sourceData, uint32_t sourceSize, const uint
     staged = 0;
     patch_written = patch_flushed = 0;
     patch_error = 0;
-    behind = write_behind(patch_descriptor);
+    behind = write_behind(patch_descriptor.get());
 }
 
 // A whole chunk of equal bytes from..to: the target's running checksum follows the source's. Over the

@@ -159,7 +159,7 @@ private:
     uint64_t position_limit = 0; // apply: no valid patch takes the position past this
     unsigned progress_total = 0;
     // create: the patch file, and its bytes waiting in the one buffer for a bulk write
-    int patch_descriptor = -1;
+    descriptor patch_descriptor;
     int patch_error = 0;      // errno of the first failed write, flush or close; 0 while all is well
     uint64_t patch_written = 0;
     uint64_t patch_flushed = 0; // put on its way to disk
