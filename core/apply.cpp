@@ -47,26 +47,30 @@ static std::optional<Outcome> finishedEarlier(const ApplyInputs &in, const strin
                                               const Progress &progress) {
     const string &target = in.input.name;
     if (holdsSource(in, backup, progress))
-        return information(patched(backup), {words(quoted(target), " was patched already and ", quoted(backup),
-                                                    " holds its original: nothing was changed")});
+        return information(patched(backup),
+                           {words(quoted(target), " was patched already and ", quoted(backup),
+                                  " holds its original: nothing was changed")});
     for (uint32_t n = 0; n < temporaryNames; n++) {
         string kept = temporaryPath(target, stem, ".tmp", n);
         if (!holdsSource(in, kept, progress))
             continue;
         if (rename(kept, backup) != 0)
-            return warning(patchingFailed,
-                           error::system(errno, words("cannot rename the original to ", quoted(backup))).text());
+            return warning(
+                patchingFailed,
+                error::system(errno, words("cannot rename the original to ", quoted(backup))).text());
         // A power loss that undid the rename would leave what this run found: a run again finishes it.
         fsync(openFolderOf(target).get());
-        return information(patched(backup), {words(quoted(target), " was patched by a run that was interrupted: "
-                                                                   "its original, left as ",
+        return information(patched(backup), {words(quoted(target),
+                                                   " was patched by a run that was interrupted: "
+                                                   "its original, left as ",
                                                    quoted(kept), ", is now ", quoted(backup))});
     }
     return std::nullopt;
 }
 
 // Writes the patched file beside the target and swaps it in, the old content moving to backup.
-static Outcome writePatched(ApplyInputs &in, const string &stem, const string &backup, const Progress &progress) {
+static Outcome writePatched(ApplyInputs &in, const string &stem, const string &backup,
+                            const Progress &progress) {
     Replacement output(in.input.name, stem, ".tmp");
     if (done created = output.create(); created.failed())
         return warning("Cannot open target file for writing", created.failure().text());
@@ -102,8 +106,10 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
     // the old target over the only copy of that data. An earlier backup the user cannot write stays as it
     // is, as when it was opened for writing.
     Checks checks;
-    checks.check([&] { return (opened = in.openPatch(patchPath)).failed(); }, "QPT patch does not exist", cause)
-        .check([&] { return (opened = in.openInput(targetPath)).failed(); }, "Target file does not exist", cause)
+    checks
+        .check([&] { return (opened = in.openPatch(patchPath)).failed(); }, "QPT patch does not exist", cause)
+        .check([&] { return (opened = in.openInput(targetPath)).failed(); }, "Target file does not exist",
+               cause)
         .check([&] { return patchPath == targetPath; }, "Source file and target file cannot be the same")
         .check([&] { return !rudd::iendswith(patchPath, ".qpt"); }, "QPT patch extension must be .qpt")
         .check([&] { return rudd::iendswith(targetPath, ".qpt"); }, "Target file extension must not be .qpt")
@@ -146,8 +152,8 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
 
 // The steps of the three-file form before anything is written, each on the files as opened: OUTPUT is
 // refused before a byte of the input is read.
-static done openForCopy(ApplyInputs &in, const string &patchPath, const string &inputPath, const string &outputPath,
-                        const Progress &progress) {
+static done openForCopy(ApplyInputs &in, const string &patchPath, const string &inputPath,
+                        const string &outputPath, const Progress &progress) {
     RUDD_TRY(in.openPatch(patchPath));
     RUDD_TRY(fitForReading(in.patch));
     RUDD_TRY(in.openInput(inputPath));

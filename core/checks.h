@@ -11,7 +11,8 @@ class Checks {
 public:
     // refused() is asked only while no check has refused; when it refuses, the run's outcome is the
     // warning with message and cause().
-    template <typename Refused, typename Cause> Checks &check(Refused refused, const char *message, Cause cause) {
+    template <typename Refused, typename Cause>
+    Checks &check(Refused refused, const char *message, Cause cause) {
         if (!stopped && refused()) {
             refusal = warning(message, cause());
             stopped = true;

@@ -25,7 +25,8 @@ namespace vopra {
 static ssize_t copyRangeDefault(int from, off64_t *fromOffset, int to, off64_t *toOffset, size_t length) {
     return copy_file_range(from, fromOffset, to, toOffset, length, 0);
 }
-ssize_t (*copyRange)(int from, off64_t *fromOffset, int to, off64_t *toOffset, size_t length) = copyRangeDefault;
+ssize_t (*copyRange)(int from, off64_t *fromOffset, int to, off64_t *toOffset,
+                     size_t length) = copyRangeDefault;
 
 namespace {
 
@@ -48,7 +49,8 @@ uint64_t pageStart(uint64_t at) {
 // positions.
 class ChangeWriter {
 public:
-    ChangeWriter(int output, uint32_t outputSize, const uint8_t *input, uint32_t inputSize, const words &failing)
+    ChangeWriter(int output, uint32_t outputSize, const uint8_t *input, uint32_t inputSize,
+                 const words &failing)
         : output(output), outputSize(outputSize), input(input), inputSize(inputSize), failing(failing) {}
 
     done add(uint64_t at, const uint8_t *bytes, uint32_t count) {
@@ -189,8 +191,9 @@ rudd::either<Copied> writeChunk(qpt_delta &delta, ChangeWriter &changes, int in,
     if (delta.page_runs(to, page, scattered) >= scattered) {
         RUDD_TRY(changes.writeWhole(from, to, delta));
     } else {
-        Copied copied = from < common ? RUDD_TRY(copyStretch(in, out, from, to < common ? to : common, failing))
-                                      : Copied::whole;
+        Copied copied = from < common
+                            ? RUDD_TRY(copyStretch(in, out, from, to < common ? to : common, failing))
+                            : Copied::whole;
         if (copied != Copied::whole)
             return copied;
         uint32_t at, count;
@@ -210,7 +213,8 @@ rudd::either<Copied> writeChunks(qpt_delta &delta, const filemap &input, ChangeW
     rudd::write_behind behind(out);
     for (uint64_t from = 0; from < size;) {
         uint64_t to = size - from < progressChunk ? size : from + progressChunk;
-        Copied copied = RUDD_TRY(writeChunk(delta, changes, input.descriptor(), out, from, to, common, failing));
+        Copied copied =
+            RUDD_TRY(writeChunk(delta, changes, input.descriptor(), out, from, to, common, failing));
         if (copied != Copied::whole)
             return copied;
         behind.written(to);

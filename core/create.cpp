@@ -42,7 +42,8 @@ static done writePatchFile(const OpenedFile &source, const OpenedFile &target, R
         struct stat status;
         if (engine.patch_failure() == EFBIG && fstat(patch.descriptor(), &status) == 0 &&
             uint64_t(status.st_size) + (1u << 20) > UINT32_MAX)
-            return error::fault(words("cannot write ", quoted(patch.name()), ": a QPT patch must be smaller than 4 GiB"));
+            return error::fault(
+                words("cannot write ", quoted(patch.name()), ": a QPT patch must be smaller than 4 GiB"));
         return error::system(engine.patch_failure(), words("cannot write ", quoted(patch.name())));
     }
     return patch.finish();
@@ -73,9 +74,11 @@ Outcome createPatch(const string &sourcePath, const string &targetPath, const Pr
     // it, say): the new patch would replace the data it was made from. An earlier patch the user cannot
     // write stays as it is.
     Checks checks;
-    checks.check([&] { return (opened = openFile(sourcePath, source)).failed(); }, "Source file does not exist",
-                 cause)
-        .check([&] { return (opened = openFile(targetPath, target)).failed(); }, "Target file does not exist", cause)
+    checks
+        .check([&] { return (opened = openFile(sourcePath, source)).failed(); }, "Source file does not exist",
+               cause)
+        .check([&] { return (opened = openFile(targetPath, target)).failed(); }, "Target file does not exist",
+               cause)
         .check([&] { return rudd::iendswith(sourcePath, ".qpt"); }, "Source file extension must not be .qpt")
         .check([&] { return rudd::iendswith(targetPath, ".qpt"); }, "Target file extension must not be .qpt")
         .check([&] { return source.tooLarge(); }, "Source file must be smaller than 4 GiB")
@@ -94,8 +97,9 @@ Outcome createPatch(const string &sourcePath, const string &targetPath, const Pr
     rudd::either<std::vector<words>> written = writePatch(source, target, patchName, progress);
     if (written.failed())
         return warning(creationFailed, written.failure().text());
-    return information(words("Patch creation was successful!\nOutput file name: ", bare(rudd::file_name(patchName))),
-                       written.value());
+    return information(
+        words("Patch creation was successful!\nOutput file name: ", bare(rudd::file_name(patchName))),
+        written.value());
 }
 
 Outcome createPatchAs(const string &sourcePath, const string &targetPath, const string &patchPath,

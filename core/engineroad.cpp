@@ -21,8 +21,9 @@ done writeByEngine(const ApplyInputs &in, Replacement &output, const Progress &p
     qpt::result result = qpt::result::patch_invalid;
     const filemap &patch = in.patch.map, &input = in.input.map;
     const filemap *maps[] = {&patch, &input, &map};
-    bool read = rudd::bus_guard(maps).run(
-        [&] { result = engine.apply(patch.data(), patch.size(), input.data(), input.size(), map.data(), size); });
+    bool read = rudd::bus_guard(maps).run([&] {
+        result = engine.apply(patch.data(), patch.size(), input.data(), input.size(), map.data(), size);
+    });
     // The patch and the input were checked and matched before: where the engine now finds either
     // wrong, a file changed while it was read. A wrong result from both as matched is the patch's.
     if (read && result == qpt::result::target_invalid)

@@ -23,8 +23,8 @@ done openFile(const char *name, OpenedFile &opened) {
 words notRegular(const OpenedFile &opened) {
     if (opened.regular())
         return words();
-    return words(quoted(opened.name), S_ISDIR(opened.status.st_mode) ? " is a folder, not a file"
-                                                                     : " is not a regular file");
+    return words(quoted(opened.name),
+                 S_ISDIR(opened.status.st_mode) ? " is a folder, not a file" : " is not a regular file");
 }
 
 done fitForReading(const OpenedFile &opened) {
@@ -58,8 +58,8 @@ done usableOutput(const char *output, const char *role, const OpenedFile &first,
     // The name itself, not where a link leads: a link to an input is replaced, the input is not touched.
     for (const OpenedFile *input : {&first, &second}) {
         if (info.st_dev == input->status.st_dev && info.st_ino == input->status.st_ino)
-            return error::fault(
-                words(quoted(output), " is the same file as ", quoted(input->name), "; choose another ", role));
+            return error::fault(words(quoted(output), " is the same file as ", quoted(input->name),
+                                      "; choose another ", role));
     }
     // A write protection the user set holds, as when the file was opened for writing.
     if (S_ISREG(info.st_mode) && faccessat(AT_FDCWD, output, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0 &&

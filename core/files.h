@@ -47,7 +47,8 @@ bool namesFile(const char *name, const struct stat &status);
 // folder, device or a link to one ("'x' exists and is not a regular file; it is not replaced"), one of
 // the run's open inputs by its own name ("'x' is the same file as 'a'; choose another PATCH"), or
 // write-protected. Done where it may be replaced or is not there.
-rudd::done usableOutput(const char *output, const char *role, const OpenedFile &first, const OpenedFile &second);
+rudd::done usableOutput(const char *output, const char *role, const OpenedFile &first,
+                        const OpenedFile &second);
 
 // Opens the folder that holds path (a bare name lies in the working folder, the root's files in "/"),
 // for renames and a flush made in it; not open when it cannot be.

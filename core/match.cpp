@@ -32,20 +32,21 @@ static string mismatch(const qpt::summary &recorded, uint32_t size, uint32_t che
     return string(reason);
 }
 
-rudd::either<Matched> matchInput(const char *patchName, const qpt::summary &recorded, const rudd::filemap &input,
-                                 const char *inputName, const Progress &progress) {
+rudd::either<Matched> matchInput(const char *patchName, const qpt::summary &recorded,
+                                 const rudd::filemap &input, const char *inputName,
+                                 const Progress &progress) {
     Matched matched;
     uint32_t size = input.size();
     // A file of neither size is not read at all.
     bool sized = size == recorded.source_size || size == recorded.target_size;
     const rudd::filemap *maps[] = {&input};
-    if (sized &&
-        !rudd::bus_guard(maps).run([&] { matched.checksum = checksumInChunks(input.data(), size, progress); }))
+    if (sized && !rudd::bus_guard(maps).run(
+                     [&] { matched.checksum = checksumInChunks(input.data(), size, progress); }))
         return changedWhileRead(patchName, inputName);
     matched.side = qpt::match(recorded, size, matched.checksum);
     if (matched.side == Side::neither)
-        return error::fault(words(quoted(inputName), " is neither source nor target of ", quoted(patchName), ": ",
-                                  mismatch(recorded, size, matched.checksum)));
+        return error::fault(words(quoted(inputName), " is neither source nor target of ", quoted(patchName),
+                                  ": ", mismatch(recorded, size, matched.checksum)));
     matched.outputSize = qpt::output_size(recorded, matched.side);
     matched.outputChecksum = qpt::output_checksum(recorded, matched.side);
     return matched;
@@ -56,8 +57,8 @@ error changedWhileRead(const char *first, const char *second) {
 }
 
 error damagedPatch(const char *patchName, const char *inputName) {
-    return error::fault(
-        words(quoted(patchName), " does not turn ", quoted(inputName), " into the file it records (the patch is damaged)"));
+    return error::fault(words(quoted(patchName), " does not turn ", quoted(inputName),
+                              " into the file it records (the patch is damaged)"));
 }
 
 } // namespace vopra

@@ -24,7 +24,8 @@ rudd::either<qpt::summary> readPatch(const rudd::filemap &patch, const char *nam
     qpt::flaw flaw = qpt::flaw::none;
     qpt::result result = qpt::result::patch_invalid;
     const rudd::filemap *maps[] = {&patch};
-    if (!rudd::bus_guard(maps).run([&] { result = qpt::inspect(patch.data(), patch.size(), recorded, &flaw); }))
+    if (!rudd::bus_guard(maps).run(
+            [&] { result = qpt::inspect(patch.data(), patch.size(), recorded, &flaw); }))
         return error::fault(words(quoted(name), " changed while it was read"));
     if (result != qpt::result::success)
         return error::fault(damaged(name, flaw));

@@ -3,7 +3,6 @@
 #include "rudd/descriptor.h"
 #include "rudd/qpt.h"
 
-
 namespace vopra {
 
 Progress phase(const Progress &whole, unsigned from, unsigned to) {

@@ -54,7 +54,10 @@ static string escaped(const char *name) {
             continue;
         }
         char code[8];
-        const char *named = text[i] == '\n' ? "\\n" : text[i] == '\t' ? "\\t" : text[i] == '\r' ? "\\r" : nullptr;
+        const char *named = text[i] == '\n'   ? "\\n"
+                            : text[i] == '\t' ? "\\t"
+                            : text[i] == '\r' ? "\\r"
+                                              : nullptr;
         if (!named)
             std::snprintf(code, sizeof code, "\\%03o", text[i]);
         out.append(string("'$'", named ? named : code, "''"));

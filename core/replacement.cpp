@@ -172,9 +172,10 @@ done Replacement::takeAttributes() {
         return error::system(errno, words("cannot set the permissions of ", quoted(finalName)));
     struct stat now;
     if ((!ownerKept || !groupKept) && fstat(fd.get(), &now) == 0)
-        keptNotes.push_back(words(quoted(finalName), " could not keep its owner (user ", rudd::decimal(like.st_uid),
-                                  ", group ", rudd::decimal(like.st_gid), "): it now belongs to user ",
-                                  rudd::decimal(now.st_uid), ", group ", rudd::decimal(now.st_gid),
+        keptNotes.push_back(words(quoted(finalName), " could not keep its owner (user ",
+                                  rudd::decimal(like.st_uid), ", group ", rudd::decimal(like.st_gid),
+                                  "): it now belongs to user ", rudd::decimal(now.st_uid), ", group ",
+                                  rudd::decimal(now.st_gid),
                                   like.st_mode & (S_ISUID | S_ISGID) ? ", without its set-ID bits" : ""));
     return done();
 }
@@ -291,7 +292,8 @@ rudd::either<Replacement::Parked> Replacement::parkOriginal() {
         if (number != 0 && unsupported_here(number)) {
             // Without a rename that refuses to replace, a name seen free is taken at once.
             struct stat status;
-            bool free = fstatat(folder.get(), parked.name, &status, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+            bool free =
+                fstatat(folder.get(), parked.name, &status, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
             number = !free ? EEXIST : renameFile(folder.get(), place.name, parked.name, 0) == 0 ? 0 : errno;
         }
     }

@@ -49,8 +49,8 @@ Outcome createPatch(const rudd::string &sourcePath, const rudd::string &targetPa
 // The command-line tool's own forms, with its own texts: the other side of the patch for inputPath
 // written to outputPath (inputPath untouched), and the patch written under a name of the caller's.
 // An existing output is replaced only on success, and keeps what it carried.
-Outcome applyPatchTo(const rudd::string &patchPath, const rudd::string &inputPath, const rudd::string &outputPath,
-                     const Progress &progress);
+Outcome applyPatchTo(const rudd::string &patchPath, const rudd::string &inputPath,
+                     const rudd::string &outputPath, const Progress &progress);
 Outcome createPatchAs(const rudd::string &sourcePath, const rudd::string &targetPath,
                       const rudd::string &patchPath, const Progress &progress);
 

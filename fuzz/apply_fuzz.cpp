@@ -63,10 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::abort();
     if (inspected && result != 6) {
         bytes copied(expected_size + 1, 0xA5);
-        unsigned road = unsigned(rudd::qpt_delta::apply(patch_data, uint32_t(patch.size()), source_data,
-                                                        uint32_t(source.size()), copied.data(), expected_size));
+        unsigned road =
+            unsigned(rudd::qpt_delta::apply(patch_data, uint32_t(patch.size()), source_data,
+                                            uint32_t(source.size()), copied.data(), expected_size));
         if (road != result || copied[expected_size] != 0xA5 ||
-            (result == 1 && expected_size && std::memcmp(copied.data(), expected_buffer.data(), expected_size) != 0))
+            (result == 1 && expected_size &&
+             std::memcmp(copied.data(), expected_buffer.data(), expected_size) != 0))
             std::abort();
     }
     std::free(buffer);

@@ -59,8 +59,8 @@ static void check_apply(const bytes &patch, const bytes &input, const bytes &out
         buffer != output)
         std::abort();
     bytes copied(size);
-    if (rudd::qpt_delta::apply(at(patch), uint32_t(patch.size()), at(input), uint32_t(input.size()), copied.data(),
-                               size) != rudd::qpt::result::success ||
+    if (rudd::qpt_delta::apply(at(patch), uint32_t(patch.size()), at(input), uint32_t(input.size()),
+                               copied.data(), size) != rudd::qpt::result::success ||
         copied != output)
         std::abort();
 }

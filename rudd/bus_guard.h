@@ -15,8 +15,8 @@ namespace rudd {
 // number readers: plain values, no owning objects), and pass() must hold nothing it would have to give
 // back (memory, a lock, a descriptor) while it touches the maps; what it calls and returns from in
 // between (the progress callback, the event loop) is free. What pass() wrote before the jump stays as
-// written; the caller discards it. Guards nest: an inner guard's maps are its own, and a fault outside every guarded map
-// ends the program as it would have without a guard.
+// written; the caller discards it. Guards nest: an inner guard's maps are its own, and a fault outside every
+// guarded map ends the program as it would have without a guard.
 class bus_guard {
 public:
     // The maps are an array, so that the compiler counts them.

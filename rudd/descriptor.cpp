@@ -75,7 +75,8 @@ void write_behind::written(uint64_t end) {
     if (end <= started)
         return;
     // The stretch started last time is waited for only now, while the one just written goes on its way.
-    const unsigned wait_for = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+    const unsigned wait_for =
+        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
     sync_file_range(fd, off64_t(started), off64_t(end - started), SYNC_FILE_RANGE_WRITE);
     if (started > waited)
         sync_file_range(fd, off64_t(waited), off64_t(started - waited), wait_for);

@@ -57,7 +57,8 @@ uint64_t larger(uint64_t a, uint64_t b) {
 #if defined(__x86_64__) && !defined(QPT_ADDRESS_SANITIZER)
 // The same search 128 bytes a step where the processor has AVX2: equal stretches are most of a pair of
 // files, and their comparison is most of create's time.
-__attribute__((target("avx2"))) uint32_t first_difference_avx2(const uint8_t *a, const uint8_t *b, uint32_t size) {
+__attribute__((target("avx2"))) uint32_t first_difference_avx2(const uint8_t *a, const uint8_t *b,
+                                                               uint32_t size) {
     typedef char v32 __attribute__((vector_size(32)));
     uint32_t i = 0;
     for (; i + 128 <= size; i += 128) {
@@ -591,7 +592,8 @@ void qpt::put_checksum(uint32_t value) {
 
 // A short run is copied a byte at a time, in line: up to short_hunk exclusive-or bytes from position i
 // on, i moved past them. True when the run ended among them (its zero byte written).
-__attribute__((always_inline)) inline bool qpt::short_run(const uint8_t *source, const uint8_t *target, uint32_t &i) {
+__attribute__((always_inline)) inline bool qpt::short_run(const uint8_t *source, const uint8_t *target,
+                                                          uint32_t &i) {
     uint32_t k = 0;
     uint8_t x;
     do {
@@ -685,7 +687,8 @@ qpt::result qpt::finish_patch() {
 }
 
 // Takes the inputs of a create and starts the patch at the start of its (empty) file.
-void qpt::start_patch(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData, uint32_t targetSize) {
+void qpt::start_patch(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
+                      uint32_t targetSize) {
     source_data = sourceData;
     source_size = sourceSize;
     target_data = nullptr;
@@ -709,7 +712,8 @@ void qpt::fold_equal_chunk(uint64_t from, uint64_t to, unsigned long chunk_shift
     uint32_t before = source_checksum;
     source_checksum = crc_update(source_checksum, source_data + from, chunk);
     uint32_t difference = target_checksum ^ before;
-    target_checksum = source_checksum ^ (difference ? uint32_t(crc32_combine_op(difference, 0, chunk_shift)) : 0);
+    target_checksum =
+        source_checksum ^ (difference ? uint32_t(crc32_combine_op(difference, 0, chunk_shift)) : 0);
     source_folded = uint32_t(to);
     target_folded = to;
 }

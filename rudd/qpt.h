@@ -130,7 +130,8 @@ private:
     static flaw walk_hunks(const uint8_t *patchData, uint32_t patchSize, uint32_t &offset, uint64_t limit,
                            summary &out);
     bool short_run(const uint8_t *source, const uint8_t *target, uint32_t &i);
-    void start_patch(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData, uint32_t targetSize);
+    void start_patch(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
+                     uint32_t targetSize);
     void fold_equal_chunk(uint64_t from, uint64_t to, unsigned long chunk_shift);
     result write_patch(const uint8_t *sourceData, uint32_t sourceSize, const uint8_t *targetData,
                        uint32_t targetSize);
@@ -139,8 +140,8 @@ private:
 
     const uint8_t *patch_data = nullptr;
     const uint8_t *source_data = nullptr;
-    uint8_t *target_data = nullptr;          // apply: the output
-    const uint8_t *target_input = nullptr;   // create: the target's bytes
+    uint8_t *target_data = nullptr;        // apply: the output
+    const uint8_t *target_input = nullptr; // create: the target's bytes
     uint32_t patch_size = 0;
     uint32_t source_size = 0;
     uint32_t target_size = 0;
@@ -160,7 +161,7 @@ private:
     unsigned progress_total = 0;
     // create: the patch file, and its bytes waiting in the one buffer for a bulk write
     descriptor patch_descriptor;
-    int patch_error = 0;      // errno of the first failed write, flush or close; 0 while all is well
+    int patch_error = 0; // errno of the first failed write, flush or close; 0 while all is well
     uint64_t patch_written = 0;
     uint64_t patch_flushed = 0; // put on its way to disk
     write_behind behind{-1};

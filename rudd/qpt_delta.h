@@ -18,7 +18,8 @@ class qpt_delta {
 public:
     // patchData must have passed qpt::inspect, which gave recorded; outputSize is the size apply gives
     // the output for the input (the other recorded size).
-    qpt_delta(const uint8_t *patchData, uint32_t patchSize, const qpt::summary &recorded, uint32_t outputSize);
+    qpt_delta(const uint8_t *patchData, uint32_t patchSize, const qpt::summary &recorded,
+              uint32_t outputSize);
 
     // The next stretch of changed positions that starts below limit and below the output size: the
     // output's bytes at position .. position + count are the input's (zero past its end) XOR bytes.
@@ -51,13 +52,13 @@ private:
     const uint8_t *patch_data;
     uint32_t patch_size;
     uint32_t output_size;
-    uint32_t offset;            // next patch byte of the hunks
-    uint64_t position = 0;      // output position of the pending stretch
+    uint32_t offset;       // next patch byte of the hunks
+    uint64_t position = 0; // output position of the pending stretch
     const uint8_t *pending = nullptr;
     uint32_t pending_count = 0; // bytes of the pending stretch not yet taken
     uint32_t changes = 0;       // lin(D) over positions below folded
     uint64_t folded = 0;
-    bool counting = false;      // a look ahead: stretches are not folded
+    bool counting = false; // a look ahead: stretches are not folded
 };
 
 } // namespace rudd

@@ -7,7 +7,7 @@
 #ifdef NDEBUG
 #define TAMBER_VERIFY(condition, what) static_cast<void>(0)
 #else
-#define TAMBER_VERIFY(condition, what)                                                                        \
+#define TAMBER_VERIFY(condition, what)                                                                       \
     ((condition) ? static_cast<void>(0) : ::tamber::verifyFailed(__FILE__, __LINE__, #condition, what))
 #endif
 

@@ -1,9 +1,9 @@
 #include "vopra/application.h"
 
-#include "tamber/toolkit.h"
 #include "core/interruption.h"
 #include "core/quoting.h"
 #include "core/workflow.h"
+#include "tamber/toolkit.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,15 +23,15 @@ static void keepFiles(const string_list &dropped, string_list &files) {
     }
 }
 
-// The box's text is the outcome's own; its cause (why a run failed, where an original is kept, what a
-// success did beyond the expected) follows below it in the same words qpt prints.
-// The window shows names as they are: GTK draws what it can.
+// The box's text is the outcome's own; its notes (why a run failed, where an original is kept, what a
+// success did beyond the expected) follow below it, a line each, in the same words qpt prints. The
+// window shows names as they are: GTK draws what it can.
 static void report(Application &window, const vopra::Outcome &outcome) {
     string message = vopra::shown(outcome.message, vopra::NameStyle::plain);
     string cause = vopra::shown(outcome.notes, vopra::NameStyle::plain);
     if (outcome.kind == vopra::Outcome::Kind::Information) {
-        // The engine's last report comes up to 255 positions before the end, which the whole-percent rule
-        // shows as 99: a finished run shows a full bar behind its message.
+        // The engine reports every 256 positions, so a patch's creation may end with the bar at 99:
+        // a finished run shows a full bar behind its message.
         window.progressBar.setPosition(100);
         Toolkit::information(window, message, Toolkit::DialogButtons::Ok, cause);
     } else

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/workflow.h"
 #include "rudd/string.h"
 #include "tamber/button.h"
 #include "tamber/font.h"
@@ -8,7 +9,6 @@
 #include "tamber/progressbar.h"
 #include "tamber/radiobox.h"
 #include "tamber/textbox.h"
-#include "core/workflow.h"
 
 #include <cstdint>
 
@@ -24,7 +24,7 @@ public:
     void synchronize();
     // Locks the window for a running operation and shows the progress bar at 0.
     void beginOperation();
-    // The engine's progress callback: moves the bar in whole percents and lets the window repaint.
+    // The operation's progress callback: moves the bar in whole percents and lets the window repaint.
     void updateProgress(unsigned offset, unsigned total);
     void applyPatch(const rudd::string &patchPath, const rudd::string &targetPath);
     void createPatch(const rudd::string &sourcePath, const rudd::string &targetPath);

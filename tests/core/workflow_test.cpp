@@ -1,11 +1,11 @@
 // The workflows called directly, as the qpt tool and the window call them.
 
-#include "tests/support/scenarios.h"
 #include "core/copyroad.h"
 #include "core/files.h"
 #include "core/progress.h"
 #include "core/quoting.h"
 #include "core/replacement.h"
+#include "tests/support/scenarios.h"
 
 #include "rudd/qpt.h"
 
@@ -94,13 +94,16 @@ TEST(Quoting, every_name_is_printed_safely) {
         {"\xe2\x82\xac\xed\x9f\xbf\xee\x80\x80", "'\xe2\x82\xac\xed\x9f\xbf\xee\x80\x80'"},
         {"\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf", "'\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf'"},
     };
-    auto escaped = [](const rudd::words &text) { return std::string(vopra::shown(text, vopra::NameStyle::escaped)); };
+    auto escaped = [](const rudd::words &text) {
+        return std::string(vopra::shown(text, vopra::NameStyle::escaped));
+    };
     for (auto &[name, shown] : rows)
         EXPECT_EQ(shown, escaped(rudd::words(rudd::quoted(name)))) << shown;
     // A bare name is quoted only where it must be escaped; the window shows every name as it is.
     EXPECT_EQ(R"(at ''$'\302'''$'\233''x' or a.b)",
               escaped(rudd::words("at ", rudd::bare("\xc2\x9bx"), " or ", rudd::bare("a.b"))));
-    EXPECT_EQ("'\xc2\x9b'", std::string(vopra::shown(rudd::words(rudd::quoted("\xc2\x9b")), vopra::NameStyle::plain)));
+    EXPECT_EQ("'\xc2\x9b'",
+              std::string(vopra::shown(rudd::words(rudd::quoted("\xc2\x9b")), vopra::NameStyle::plain)));
 }
 
 TEST(Replacement, a_second_one_in_the_process_is_interrupted_as_the_first) {

@@ -168,9 +168,9 @@ void expect_same_roads(const bytes &patch, const bytes &input, const std::string
     qpt::result engine_code;
     bytes engine_out = apply_ok(patch, input, &engine_code);
     bytes road_out(engine_out.size() + 1, sentinel);
-    qpt::result road_code = rudd::qpt_delta::apply(at(patch), uint32_t(patch.size()), at(input),
-                                                   uint32_t(input.size()), road_out.data(),
-                                                   uint32_t(engine_out.size()));
+    qpt::result road_code =
+        rudd::qpt_delta::apply(at(patch), uint32_t(patch.size()), at(input), uint32_t(input.size()),
+                               road_out.data(), uint32_t(engine_out.size()));
     EXPECT_EQ(road_code, engine_code) << trace;
     EXPECT_EQ(road_out.back(), sentinel) << trace;
     if (engine_code == qpt::result::success) {
@@ -265,7 +265,8 @@ TEST(Checksum, crc32_matches_the_table_method) {
     bytes zeros(70000);
     for (uint32_t count : {0u, 1u, 16384u, 16385u, 70000u})
         EXPECT_EQ(rudd::qpt_delta::crc32_zeros(0x12345678, count),
-                  qpt::crc32_running(0x12345678, zeros.data(), count)) << count;
+                  qpt::crc32_running(0x12345678, zeros.data(), count))
+            << count;
 }
 
 // --- apply's checks and results

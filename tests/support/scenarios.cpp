@@ -1,10 +1,10 @@
 #include "tests/support/scenarios.h"
 #include "core/copyroad.h"
 
-#include "rudd/file.h"
-#include "rudd/qpt.h"
 #include "core/files.h"
 #include "core/replacement.h"
+#include "rudd/file.h"
+#include "rudd/qpt.h"
 
 #include <gtest/gtest.h>
 
@@ -394,7 +394,10 @@ void applyReadOnlyTarget(Driver &driver) {
     // Root's file cannot stay root's when another user replaces it, and the run says so.
     struct stat now;
     ASSERT_EQ(0, stat((folder / "game.sfc").c_str(), &now));
-    expectCause(seen, "'" + (folder / "game.sfc") + "' could not keep its owner (user 0, group 0): it now belongs to user 65534, group " + std::to_string(now.st_gid));
+    expectCause(seen,
+                "'" + (folder / "game.sfc") +
+                    "' could not keep its owner (user 0, group 0): it now belongs to user 65534, group " +
+                    std::to_string(now.st_gid));
     EXPECT_TRUE(folder.read("game.sfc") == newData());
     EXPECT_EQ(0444u, folder.permissions("game.sfc"));
     EXPECT_EQ((std::vector<std::string>{"game.bak", "game.qpt", "game.sfc"}), folder.names());
@@ -407,7 +410,8 @@ void applyBackwardsWithCapitalExtension(Driver &driver) {
     folder.write("pack.tar.gz", newData(), 0600);
     Seen seen = driver.run(Operation::Apply, folder / "up.QPT", folder / "pack.tar.gz");
     expectOutcome(seen, Kind::Information, "Patching was successful!\nBackup file name: pack.tar.bak");
-    expectCause(seen, "'" + (folder / "pack.tar.gz") + "' was the patch's target and now holds its source: the patch was undone");
+    expectCause(seen, "'" + (folder / "pack.tar.gz") +
+                          "' was the patch's target and now holds its source: the patch was undone");
     EXPECT_TRUE(folder.read("pack.tar.gz") == oldData);
     EXPECT_TRUE(folder.read("pack.tar.bak") == newData());
     EXPECT_EQ(0600u, folder.permissions("pack.tar.gz"));
@@ -611,8 +615,8 @@ void applyLongestNames(Driver &driver) {
     expectWarning(wrong, "Patching failed");
     EXPECT_EQ(0u, wrong.cause.find("'" + (folder / (stem + ".sfc")) + "' is neither source nor target"));
     folder.write(stem + ".sfc", oldData);
-    expectOutcome(driver.run(Operation::Apply, folder / "game.qpt", folder / (stem + ".sfc")), Kind::Information,
-                  "Patching was successful!\nBackup file name: " + stem + ".bak");
+    expectOutcome(driver.run(Operation::Apply, folder / "game.qpt", folder / (stem + ".sfc")),
+                  Kind::Information, "Patching was successful!\nBackup file name: " + stem + ".bak");
 }
 
 void applyKeepsFileUnderTemporaryName(Driver &driver) {

@@ -25,7 +25,6 @@ protected:
             return support::screenPixel({origin.x + x, origin.y + y}) == color;
         });
     }
-
 };
 
 TEST_F(Surfaces, canvas_starts_black_and_shows_red_green_blue_with_the_top_byte_ignored) {

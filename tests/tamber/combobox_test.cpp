@@ -28,7 +28,6 @@ protected:
         g_free(text);
         return result;
     }
-
 };
 
 TEST_F(Combos, items_come_from_the_lines_of_the_text_with_the_first_selected_silently) {

@@ -46,8 +46,8 @@ Seen look(GtkWidget *dialog) {
         seen.text = text ? text : "";
         seen.messageType = type;
         g_free(text);
-        GList *labels =
-            gtk_container_get_children(GTK_CONTAINER(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog))));
+        GList *labels = gtk_container_get_children(
+            GTK_CONTAINER(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog))));
         if (GList *second = g_list_nth(labels, 1); second && gtk_widget_get_visible(GTK_WIDGET(second->data)))
             seen.secondary = gtk_label_get_text(GTK_LABEL(second->data));
         g_list_free(labels);

@@ -49,7 +49,6 @@ protected:
     static support::Point rowPoint(ListBox &list, unsigned row) {
         return support::cellCenter(view(list), row, column(list, 1));
     }
-
 };
 
 TEST_F(Lists, header_text_fixes_the_columns) {

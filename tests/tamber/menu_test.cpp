@@ -31,7 +31,6 @@ protected:
         ASSERT_TRUE(support::pumpUntil([&] { return !gtk_widget_get_mapped(popup); }))
             << "the menu did not close";
     }
-
 };
 
 TEST_F(Menus, menu_bar_stays_hidden_until_shown_and_clicks_activate_items) {

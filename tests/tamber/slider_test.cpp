@@ -30,7 +30,6 @@ protected:
             return {origin.x + scale->allocation.width + 20, origin.y + scale->allocation.height / 2};
         return {origin.x + scale->allocation.width / 2, origin.y + scale->allocation.height + 20};
     }
-
 };
 
 TEST_F(Sliders, set_position_reports_each_change_once_and_stays_in_range) {

@@ -69,7 +69,8 @@ public:
         bool hidesCause = message == "Patching failed" || message == "Cannot open target file for writing" ||
                           message.find("does not exist") != std::string::npos;
         EXPECT_TRUE(!failed || !hidesCause || !cause.empty()) << said;
-        return Seen{failed ? vopra::Outcome::Kind::Warning : vopra::Outcome::Kind::Information, message, cause};
+        return Seen{failed ? vopra::Outcome::Kind::Warning : vopra::Outcome::Kind::Information, message,
+                    cause};
     }
 };
 

@@ -34,7 +34,8 @@ int renameat2(int from_folder, const char *from, int to_folder, const char *to, 
     return renameat(from_folder, from, to_folder, to);
 }
 
-ssize_t copy_file_range(int in, off_t *in_offset, int out, off_t *out_offset, size_t length, unsigned int flags) {
+ssize_t copy_file_range(int in, off_t *in_offset, int out, off_t *out_offset, size_t length,
+                        unsigned int flags) {
     (void)in, (void)in_offset, (void)out, (void)out_offset, (void)length, (void)flags;
     errno = EOPNOTSUPP;
     return -1;

@@ -357,18 +357,22 @@ TEST_F(Tool, refuses_inputs_and_outputs_it_cannot_use) {
          "qpt: cannot write 'no/such/p.qpt': No such file or directory\n"},
         {{"apply", "p.qpt", "old.bin", "no/such/out"},
          "qpt: cannot write 'no/such/out': No such file or directory\n"},
-        {{"info", "structural.qpt"}, "qpt: 'structural.qpt' is a damaged QPT patch: a hunk runs past the recorded size\n"},
-        {{"info", "sizes.qpt"}, "qpt: 'sizes.qpt' is a damaged QPT patch: its recorded sizes run past its end\n"},
+        {{"info", "structural.qpt"},
+         "qpt: 'structural.qpt' is a damaged QPT patch: a hunk runs past the recorded size\n"},
+        {{"info", "sizes.qpt"},
+         "qpt: 'sizes.qpt' is a damaged QPT patch: its recorded sizes run past its end\n"},
         // In place: the window's text, then why.
         {{"apply", "p.qpt", "missing.bin"},
          "qpt: Target file does not exist: cannot open 'missing.bin': No such file or directory\n"},
         {{"apply", "p.qpt", "folder"}, "qpt: Patching failed: 'folder' is a folder, not a file\n"},
-        {{"apply", "p.qpt", "short.bin"}, "qpt: Patching failed: 'short.bin' is neither source nor target of "
-                                          "'p.qpt': size 3 bytes, expected 3000 (source) or 3100 (target)\n"},
+        {{"apply", "p.qpt", "short.bin"},
+         "qpt: Patching failed: 'short.bin' is neither source nor target of "
+         "'p.qpt': size 3 bytes, expected 3000 (source) or 3100 (target)\n"},
         {{"apply", "damaged.qpt", "old.bin"},
          "qpt: Patching failed: 'damaged.qpt' is a damaged QPT patch: its checksum does not match\n"},
         {{"apply", "structural.qpt", "one.bin"},
-         "qpt: Patching failed: 'structural.qpt' is a damaged QPT patch: a hunk runs past the recorded size\n"},
+         "qpt: Patching failed: 'structural.qpt' is a damaged QPT patch: a hunk runs past the recorded "
+         "size\n"},
     };
     for (auto &[arguments, message] : cases) {
         run_result r = run(arguments);

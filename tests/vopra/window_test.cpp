@@ -1,15 +1,15 @@
 // The live main window under a private Xvfb, driven with real input: clicks and keys through XTest,
 // message boxes and file dialogs read and answered from inside their own modal loops.
 
+#include "tests/support/scenarios.h"
 #include "tests/tamber/support.h"
 #include "tests/tamber/support_drag.h"
-#include "tests/support/scenarios.h"
 
+#include "core/files.h"
+#include "core/replacement.h"
 #include "rudd/qpt.h"
 #include "tamber/toolkit.h"
 #include "vopra/application.h"
-#include "core/files.h"
-#include "core/replacement.h"
 
 #include <gtest/gtest.h>
 
@@ -473,7 +473,8 @@ TEST_F(Dropping, files_fill_the_box_they_land_on_or_the_boxes_the_mode_gives_the
     std::string folder = freshFolder("vopra-drop");
     std::filesystem::create_directories(folder + "/sub");
     const std::string longName = std::string(120, 'l') + ".sfc";
-    for (const std::string &name : {std::string("game.sfc"), std::string("new.sfc"), std::string("fix.QPT"), longName})
+    for (const std::string &name :
+         {std::string("game.sfc"), std::string("new.sfc"), std::string("fix.QPT"), longName})
         std::ofstream(folder + "/" + name) << name;
     // Names are of files in the folder; "" is an empty box.
     auto path = [&](const std::string &name) { return name.empty() ? name : folder + "/" + name; };

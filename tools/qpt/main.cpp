@@ -87,7 +87,9 @@ public:
     ~progress_bar() { finish(); }
 
     // What the workflow calls as it goes: this bar's update, or nothing when the bar is not shown.
-    vopra::Progress reporter() { return shown ? vopra::Progress(&progress_bar::update, this) : vopra::Progress(); }
+    vopra::Progress reporter() {
+        return shown ? vopra::Progress(&progress_bar::update, this) : vopra::Progress();
+    }
     void update(unsigned offset, unsigned total) {
         unsigned percent = total ? unsigned(uint64_t(offset) * 100 / total) : 100;
         if (percent > 100)
@@ -137,7 +139,8 @@ int report(const vopra::Outcome &outcome) {
 int create_patch(int count, char **operands) {
     if (count < 2 || count > 3)
         return usage("qpt create SOURCE TARGET [PATCH]");
-    string patch_name = count == 3 ? string(operands[2]) : string(rudd::remove_extension(operands[0]), ".qpt");
+    string patch_name =
+        count == 3 ? string(operands[2]) : string(rudd::remove_extension(operands[0]), ".qpt");
     progress_bar bar("creating");
     vopra::Outcome outcome = vopra::createPatchAs(operands[0], operands[1], patch_name, bar.reporter());
     bar.finish();
@@ -149,8 +152,9 @@ int apply_patch(int count, char **operands) {
         return usage("qpt apply PATCH INPUT OUTPUT | qpt apply PATCH FILE");
     progress_bar bar("applying");
     // In place, through vopra's own workflow: the same checks, names, file handling and messages.
-    vopra::Outcome outcome = count == 2 ? vopra::applyPatch(operands[0], operands[1], bar.reporter())
-                                        : vopra::applyPatchTo(operands[0], operands[1], operands[2], bar.reporter());
+    vopra::Outcome outcome = count == 2
+                                 ? vopra::applyPatch(operands[0], operands[1], bar.reporter())
+                                 : vopra::applyPatchTo(operands[0], operands[1], operands[2], bar.reporter());
     bar.finish();
     return report(outcome);
 }
@@ -193,7 +197,7 @@ int describe_patch(int count, char **operands) {
         return status_failure;
     }
     vopra::Side side = in.matched.side;
-    const char *what = side == vopra::Side::both     ? "the patch's source and target (the patch changes nothing)"
+    const char *what = side == vopra::Side::both ? "the patch's source and target (the patch changes nothing)"
                        : side == vopra::Side::source ? "the patch's source"
                                                      : "the patch's target";
     std::printf("%s: %s\n", shown(words(rudd::bare(file_name))).text(), what);
