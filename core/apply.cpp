@@ -98,6 +98,7 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
     string backup(stem, ".bak");
     ApplyInputs in;
     done opened;
+    Named earlier; // what the backup name holds now
     auto cause = [&] { return opened.failure().text(); };
     // Nothing is written until every check has passed, so a refused run leaves the user's files
     // untouched. Each file is opened once, by the check that it exists; every later check asks the open
@@ -120,11 +121,11 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
         .check([&] { return in.input.tooLarge(); }, "Target file must be smaller than 4 GiB")
         .check([&] { return !in.patch.regular(); }, patchingFailed, [&] { return notRegular(in.patch); })
         .check([&] { return !in.input.regular(); }, patchingFailed, [&] { return notRegular(in.input); })
-        .check([&] { return namesFile(backup, in.patch.status); }, patchingFailed,
+        .check([&] { return (earlier = lookUp(backup)).names(in.patch.status); }, patchingFailed,
                [&] { return words(quoted(backup), " is the patch itself"); })
-        .check([&] { return namesFile(backup, in.input.status); }, patchingFailed,
+        .check([&] { return earlier.names(in.input.status); }, patchingFailed,
                [&] { return words(quoted(backup), " is the target itself"); })
-        .check([&] { return writeProtected(backup); }, "Cannot open target file for writing",
+        .check([&] { return earlier.writeProtected(backup); }, "Cannot open target file for writing",
                [&] { return words(quoted(backup), " is write-protected"); });
     Outcome refused{};
     if (checks.refused(refused))

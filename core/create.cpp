@@ -68,6 +68,7 @@ Outcome createPatch(const string &sourcePath, const string &targetPath, const Pr
     string patchName(rudd::remove_extension(sourcePath), ".qpt");
     OpenedFile source, target;
     done opened;
+    Named earlier; // what the patch name holds now
     auto cause = [&] { return opened.failure().text(); };
     // Each file is opened once, by the check that it exists. Folders, devices and FIFOs never reach the
     // engine. The patch name must not be the source's or the target's own file (one of them a link to
@@ -85,11 +86,11 @@ Outcome createPatch(const string &sourcePath, const string &targetPath, const Pr
         .check([&] { return target.tooLarge(); }, "Target file must be smaller than 4 GiB")
         .check([&] { return !source.regular(); }, creationFailed, [&] { return notRegular(source); })
         .check([&] { return !target.regular(); }, creationFailed, [&] { return notRegular(target); })
-        .check([&] { return namesFile(patchName, source.status); }, creationFailed,
+        .check([&] { return (earlier = lookUp(patchName)).names(source.status); }, creationFailed,
                [&] { return words(quoted(patchName), " is the source itself"); })
-        .check([&] { return namesFile(patchName, target.status); }, creationFailed,
+        .check([&] { return earlier.names(target.status); }, creationFailed,
                [&] { return words(quoted(patchName), " is the target itself"); })
-        .check([&] { return writeProtected(patchName); }, creationFailed,
+        .check([&] { return earlier.writeProtected(patchName); }, creationFailed,
                [&] { return words(quoted(patchName), " is write-protected"); });
     Outcome refused{};
     if (checks.refused(refused))

@@ -255,22 +255,24 @@ done filemap::open(const char *name, mode m) {
     int opened = ::open(name, flags);
     if (opened < 0)
         return error::system(errno, words("cannot open ", quoted(name)));
-    return map(opened, m, name);
+    return map(opened, m, name, nullptr);
 }
 
-done filemap::open(int descriptor, mode m, const char *name) {
+done filemap::open(int descriptor, mode m, const char *name, const struct stat *known) {
     close();
     int own = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
     if (own < 0)
         return error::system(errno, words("cannot read ", quoted(name)));
-    return map(own, m, name);
+    return map(own, m, name, known);
 }
 
-done filemap::map(int opened, mode m, const char *name) {
+done filemap::map(int opened, mode m, const char *name, const struct stat *known) {
     map_size = 0;
     fd = opened;
     struct stat info;
-    if (fstat(fd, &info) != 0) {
+    if (known)
+        info = *known;
+    else if (fstat(fd, &info) != 0) {
         int number = errno;
         close();
         return error::system(number, words("cannot read ", quoted(name)));

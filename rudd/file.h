@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace rudd {
 
@@ -93,8 +94,9 @@ public:
     // data() null. An empty regular file succeeds with size 0 and no data.
     done open(const char *name, mode m = mode::read);
     // The same over a file the caller has open under name; a duplicate of descriptor is kept, so the map
-    // reaches the very file that was opened or made, whatever happens to its name meanwhile.
-    done open(int descriptor, mode m, const char *name);
+    // reaches the very file that was opened or made, whatever happens to its name meanwhile. known, when
+    // given, is what fstat of it said a moment ago: it is not asked again.
+    done open(int descriptor, mode m, const char *name, const struct stat *known = nullptr);
     // Unmaps and closes; afterwards size() is 0, like any map without data.
     void close();
     // Writes the mapped bytes and the file to disk (msync and fsync); false on any failure.
@@ -111,7 +113,7 @@ public:
     int descriptor() const { return fd; }
 
 private:
-    done map(int opened, mode m, const char *name);
+    done map(int opened, mode m, const char *name, const struct stat *known);
 
     uint32_t map_size = 0;
     uint8_t *map_data = nullptr; // owned mapping
