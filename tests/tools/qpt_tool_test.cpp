@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <spawn.h>
 #include <string>
 #include <sys/resource.h>
@@ -334,6 +335,10 @@ TEST_F(Tool, refuses_inputs_and_outputs_it_cannot_use) {
         sizes.push_back(uint8_t(check >> (8 * i)));
     write("sizes.qpt", sizes);
     write("one.bin", {'1'});
+    // A file an in-place run is patching: it holds the lock.
+    write("locked.bin", old_data);
+    int locked = open(path("locked.bin").c_str(), O_RDONLY);
+    ASSERT_EQ(flock(locked, LOCK_EX), 0);
     names before = listing();
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"apply", "p.qpt", "missing.bin", "out"},
@@ -352,6 +357,10 @@ TEST_F(Tool, refuses_inputs_and_outputs_it_cannot_use) {
          "qpt: 'to-null' exists and is not a regular file; it is not replaced\n"},
         {{"apply", "p.qpt", "old.bin", "/dev/full"},
          "qpt: '/dev/full' exists and is not a regular file; it is not replaced\n"},
+        // OUTPUT is refused before the input is locked or read, and before the patch is read.
+        {{"apply", "damaged.qpt", "locked.bin", "folder"},
+         "qpt: 'folder' exists and is not a regular file; it is not replaced\n"},
+        {{"apply", "p.qpt", "locked.bin", "out"}, "qpt: 'locked.bin' is being patched by another run\n"},
         {{"create", "p.qpt", "new.bin"}, "qpt: 'p.qpt' is the same file as 'p.qpt'; choose another PATCH\n"},
         {{"create", "old.bin", "new.bin", "no/such/p.qpt"},
          "qpt: cannot write 'no/such/p.qpt': No such file or directory\n"},
@@ -381,6 +390,7 @@ TEST_F(Tool, refuses_inputs_and_outputs_it_cannot_use) {
         EXPECT_EQ(listing(), before) << message;
     }
     EXPECT_EQ(read(path("old.bin")), old_data);
+    close(locked);
 
     // A file of 4 GiB (sparse, so it costs nothing) is refused before it is opened.
     int fd = open(path("big").c_str(), O_WRONLY | O_CREAT, 0644);
