@@ -11,7 +11,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/bench-release}
 work=${2:-$(mktemp -d /var/tmp/vopra-close-XXXXXX)}
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVOPRA_TESTS=OFF -DVOPRA_EXAMPLES=OFF >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVOPRA_TESTS=OFF \
+  -DVOPRA_EXAMPLES=OFF >/dev/null
 cmake --build "$build" -j2 --target vopra qpt >/dev/null
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work"
@@ -44,8 +45,10 @@ def fresh():
 def files():
     target = "old" if same("target.bin", "old.bin") else "new" if same("target.bin", "new.bin") else "NEITHER"
     others = sorted(set(os.listdir(work)) - {"old.bin", "new.bin", "old.qpt", "target.bin"})
-    backup = "" if "target.bak" not in others else " (old)" if same("target.bak", "old.bin") else " (NOT the old)"
-    return "target.bin holds the %s file; besides the inputs: %s%s" % (target, ", ".join(others) or "nothing", backup)
+    backup = ("" if "target.bak" not in others
+              else " (old)" if same("target.bak", "old.bin") else " (NOT the old)")
+    return "target.bin holds the %s file; besides the inputs: %s%s" % (
+        target, ", ".join(others) or "nothing", backup)
 
 def io(pid):
     with open("/proc/%d/io" % pid) as f:
@@ -105,8 +108,8 @@ for share in (0.10, 0.50, 0.95):
         time.sleep(0.002)
     ended = ended[0]
     gone = min(gone or ended, ended)
-    print("closed at %2.0f %% (%5.2f s; %4d MiB read, %4d MiB written): window gone %4.0f ms and program ended %4.0f ms"
-          " later, status %d, %s; %s" % (
-        share * 100, asked - clicked, read, written, (gone - asked) * 1000, (ended - asked) * 1000, vopra.process.returncode,
-        "a box showed" if boxes else "no box", files()), flush=True)
+    print("closed at %2.0f %% (%5.2f s; %4d MiB read, %4d MiB written): window gone %4.0f ms and program"
+          " ended %4.0f ms later, status %d, %s; %s" % (
+        share * 100, asked - clicked, read, written, (gone - asked) * 1000, (ended - asked) * 1000,
+        vopra.process.returncode, "a box showed" if boxes else "no box", files()), flush=True)
 PY

@@ -45,7 +45,8 @@ del data
 size = 64 * MiB
 data = os.urandom(size)
 write("dense.src", data)
-write("dense.tgt", (int.from_bytes(data, "little") ^ int.from_bytes(b"\x5a" * size, "little")).to_bytes(size, "little"))
+write("dense.tgt",
+      (int.from_bytes(data, "little") ^ int.from_bytes(b"\x5a" * size, "little")).to_bytes(size, "little"))
 GENERATE
 
 python3 - "$qpt" "$runs" "$work" <<'MEASURE'
@@ -133,7 +134,8 @@ if subprocess.call(["sh", "-c", "command -v valgrind"], stdout=subprocess.DEVNUL
         for name in ("sparse.src", "sparse.tgt"):
             with open(path(name), "rb") as f, open(path("%s.%d" % (name, mib)), "wb") as g:
                 g.write(f.read(mib * MiB))
-        a, b, p, o = (path(x) for x in ("sparse.src.%d" % mib, "sparse.tgt.%d" % mib, "small.qpt", "small.out"))
+        a, b, p, o = (path(x) for x in ("sparse.src.%d" % mib, "sparse.tgt.%d" % mib, "small.qpt",
+                                        "small.out"))
         for stale in (p, o):
             if os.path.exists(stale):
                 os.unlink(stale)
@@ -145,8 +147,10 @@ print("\nratios")
 good = True
 good &= verdict("sparse: qpt create time / cmp -l time", sparse["qpt create"] / sparse["cmp -l"], 1.0, False)
 good &= verdict("sparse: qpt apply time / cp time", sparse["qpt apply"] / sparse["cp"], 2.0, False)
-good &= verdict("sparse: xdelta3 encode time / qpt create time", sparse["xdelta3 encode"] / sparse["qpt create"], 8.0, True)
-good &= verdict("sparse: xdelta3 decode time / qpt apply time", sparse["xdelta3 decode"] / sparse["qpt apply"], 1.5, True)
+good &= verdict("sparse: xdelta3 encode time / qpt create time",
+                sparse["xdelta3 encode"] / sparse["qpt create"], 8.0, True)
+good &= verdict("sparse: xdelta3 decode time / qpt apply time",
+                sparse["xdelta3 decode"] / sparse["qpt apply"], 1.5, True)
 good &= verdict("dense: qpt create GB/s", 64 * MiB / dense["qpt create"] / 1e9, 0.8, True)
 good &= verdict("dense: qpt apply GB/s", 64 * MiB / dense["qpt apply"] / 1e9, 0.8, True)
 print("\nall targets met" if good else "\nsome targets missed")

@@ -5,7 +5,8 @@
 # longest interval between two of them, from the click on Ok until the message box is up, is the
 # longest time the window could not repaint or take a click. Goal: under 100 ms.
 #
-#   bench/event-loop-gap.sh [BUILD_DIR] [WORK_DIR]   (as root; 4 GiB free in WORK_DIR, default $TMPDIR or /tmp)
+#   bench/event-loop-gap.sh [BUILD_DIR] [WORK_DIR]   (as root; 4 GiB free in WORK_DIR,
+#                                                    default $TMPDIR or /tmp)
 #
 # Without root the page cache cannot be dropped; the files' own pages are then evicted with
 # posix_fadvise, which leaves the rest of the cache as it is.
@@ -15,7 +16,8 @@ build=${1:-$root/build/bench-release}
 # A folder of its own inside WORK_DIR, removed again: nothing else in WORK_DIR is touched.
 work=$(mktemp -d "${2:-${TMPDIR:-/tmp}}/vopra-gap.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVOPRA_TESTS=OFF -DVOPRA_EXAMPLES=OFF >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVOPRA_TESTS=OFF \
+  -DVOPRA_EXAMPLES=OFF >/dev/null
 cmake --build "$build" -j2 --target vopra >/dev/null
 
 . "$root/bench/gib-pair.sh"
@@ -62,7 +64,8 @@ def turns(trace, pid):
 
 def run(label, mode, first, second):
     trace = path("poll.trace")
-    vopra = e2e.Vopra(wrapper=["strace", "-f", "--seccomp-bpf", "-ttt", "-T", "-e", "trace=poll,ppoll", "-o", trace])
+    vopra = e2e.Vopra(wrapper=["strace", "-f", "--seccomp-bpf", "-ttt", "-T", "-e", "trace=poll,ppoll",
+                               "-o", trace])
     vopra.fill(mode, first, second)
     drop_cache()
     time.sleep(0.5)
@@ -92,5 +95,6 @@ run("create (1 GiB, cold cache)", "create", path("old.bin"), path("new.bin"))
 remove("target.bak")
 subprocess.run(["cp", path("old.bin"), path("target.bin")], check=True)
 run("apply in place (1 GiB, cold)", "apply", path("old.qpt"), path("target.bin"))
-assert subprocess.run(["cmp", "-s", path("target.bin"), path("new.bin")]).returncode == 0, "wrong patched file"
+assert subprocess.run(["cmp", "-s", path("target.bin"), path("new.bin")]).returncode == 0, (
+    "wrong patched file")
 PY

@@ -29,5 +29,6 @@ for ((run = 0; run < runs; run++)); do
 done
 for qpt in "$@"; do
   sorted=$(tr ' ' '\n' <<<"${times[$qpt]}" | grep . | sort -n)
-  echo "$qpt: ${size} MiB in place, best $(head -1 <<<"$sorted") ms, median $(sed -n "$(( (runs + 1) / 2 ))p" <<<"$sorted") ms over $runs runs"
+  echo "$qpt: ${size} MiB in place, best $(head -1 <<<"$sorted") ms," \
+    "median $(sed -n "$(( (runs + 1) / 2 ))p" <<<"$sorted") ms over $runs runs"
 done

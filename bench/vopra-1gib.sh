@@ -10,7 +10,8 @@ build=${1:-$root/build/bench-release}
 # A folder of its own inside WORK_DIR, removed again: nothing else in WORK_DIR is touched.
 work=$(mktemp -d "${2:-${TMPDIR:-/tmp}}/vopra-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVOPRA_TESTS=OFF -DVOPRA_EXAMPLES=OFF >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVOPRA_TESTS=OFF \
+  -DVOPRA_EXAMPLES=OFF >/dev/null
 cmake --build "$build" -j2 --target vopra qpt >/dev/null
 vopra=$build/vopra/vopra qpt=$build/tools/qpt/qpt
 
@@ -103,7 +104,8 @@ def earlier_patch():
 create = ["create", path("old.bin"), path("new.bin"), path("old.qpt")]
 compare("vopra create, new name", "qpt create, new name", lambda: tool(create, lambda: remove("old.qpt")),
         lambda: window("create", path("old.bin"), path("new.bin"), lambda: remove("old.qpt")))
-compare("vopra create, replacing a patch", "qpt create, replacing a patch", lambda: tool(create, earlier_patch),
+compare("vopra create, replacing a patch", "qpt create, replacing a patch",
+        lambda: tool(create, earlier_patch),
         lambda: window("create", path("old.bin"), path("new.bin"), earlier_patch))
 subprocess.run([qpt, "create", path("old.bin"), path("new.bin"), path("reference.qpt")], check=True)
 assert open(path("old.qpt"), "rb").read() == open(path("reference.qpt"), "rb").read(), "the patches differ"
@@ -113,10 +115,12 @@ remove("reference.qpt")
 print("--- apply: old.qpt to old.bin", flush=True)
 def fresh_target():
     remove("target.bak", "out.bin")
-    if not os.path.exists(path("target.bin")) or os.path.getsize(path("target.bin")) != os.path.getsize(path("old.bin")) \
-            or subprocess.run(["cmp", "-s", path("target.bin"), path("old.bin")]).returncode:
+    if (not os.path.exists(path("target.bin"))
+            or os.path.getsize(path("target.bin")) != os.path.getsize(path("old.bin"))
+            or subprocess.run(["cmp", "-s", path("target.bin"), path("old.bin")]).returncode):
         shutil.copy(path("old.bin"), path("target.bin"))
-outside = min(tool(["apply", path("old.qpt"), path("old.bin"), path("out.bin")], fresh_target) for _ in range(runs))
+outside = min(tool(["apply", path("old.qpt"), path("old.bin"), path("out.bin")], fresh_target)
+              for _ in range(runs))
 show("qpt apply old.qpt old.bin out.bin (no backup)", outside)
 help_text = subprocess.run([qpt, "--help"], capture_output=True, text=True).stdout
 assert "apply PATCH FILE" in help_text

@@ -65,5 +65,6 @@ for name, (flags, parameter, source, target, changes) in shapes.items():
     with open(os.path.join(corpus, "copyroad", "seed-" + name), "wb") as f:
         f.write(bytes([flags, parameter, *source, *target]) + b"".join(bytes(c) for c in changes))
 PY
-echo "corpus: $(ls "$here/corpus/apply" | wc -l) apply seeds, $(ls "$here/corpus/roundtrip" | wc -l) round-trip seeds," \
+echo "corpus: $(ls "$here/corpus/apply" | wc -l) apply seeds," \
+  "$(ls "$here/corpus/roundtrip" | wc -l) round-trip seeds," \
   "$(ls "$here/corpus/copyroad" | wc -l) copy-road seeds"

@@ -23,8 +23,9 @@ for target in "${targets[@]}"; do
   cp fuzz/corpus/"$target"/* "$scratch/$target/"
   echo "=== fuzz: $target for $seconds s"
   log="$scratch/$target.log"
-  if ! TMPDIR=$files "$dir/fuzz/qpt_${target}_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
-    -print_final_stats=1 -artifact_prefix="$dir/" "$scratch/$target" >"$log" 2>&1; then
+  if ! TMPDIR=$files "$dir/fuzz/qpt_${target}_fuzz" -max_total_time="$seconds" -timeout=10 \
+    -rss_limit_mb=2048 -max_len=8192 -print_final_stats=1 -artifact_prefix="$dir/" "$scratch/$target" \
+    >"$log" 2>&1; then
     tail -n 60 "$log"
     echo "fuzz: $target failed" >&2
     exit 1

@@ -2,7 +2,8 @@
 """Starts the real vopra binary on the display in $DISPLAY and drives it only from outside, with real
 input (xdotool, XTest) and a window manager's close request (python3-xlib), as a user on a desktop would.
 
-    e2e.py VOPRA QPT DRAG [CASE ...]           runs every case, or those named (exits non-zero when any failed)
+    e2e.py VOPRA QPT DRAG [CASE ...]           runs every case, or those named (exits non-zero when
+                                               any failed)
     e2e.py VOPRA QPT DRAG --screenshot F       saves a picture of the main window, paths typed in, as PNG F
     e2e.py VOPRA QPT DRAG --drop-screenshot F  the same after two files were dropped on the window
     e2e.py VOPRA QPT DRAG --box-screenshot F MODE FIRST SECOND
@@ -59,7 +60,8 @@ class Vopra:
     def __init__(self, *arguments, wrapper=(), env=None):
         self.process = subprocess.Popen([*wrapper, VOPRA, *arguments], stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, env=env)
-        self.window = wait_for(lambda: subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % TITLE],
+        self.window = wait_for(lambda: subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
+                                                       "^%s$" % TITLE],
                                                       capture_output=True, text=True).stdout.split(),
                                "the main window", 60)
         assert len(self.window) == 1, "more than one main window"
@@ -214,7 +216,8 @@ def create(folder):
     vopra.ok_and_answer()
     vopra.finish()
     assert listing(folder) == ["game-v2.sfc", "game.qpt", "game.sfc"], listing(folder)
-    assert read(folder + "/game.qpt") == qpt_create(folder, "check.qpt"), "the patch differs from the engine's own"
+    assert read(folder + "/game.qpt") == qpt_create(folder, "check.qpt"), (
+        "the patch differs from the engine's own")
 
 
 @case
@@ -252,8 +255,8 @@ def apply(folder):
         lines = [line.split(None, 1)[1] for line in f if "(" in line and "resumed" not in line]
     # GTK may set the bits of files of its own; only calls on the test's folder or on descriptors count.
     calls = [line.split("(")[0] for line in lines
-             if line.startswith(("msync(", "sync_file_range(", "fsync(", "fchmod(", "rename")) or folder in line
-             or "/proc/self/fd/" in line]
+             if line.startswith(("msync(", "sync_file_range(", "fsync(", "fchmod(", "rename"))
+             or folder in line or "/proc/self/fd/" in line]
     os.unlink(trace)
     # Written and on disk with its bits while still unnamed; then named, exchanged with the target in
     # one step, the old target renamed to the backup, the folder flushed after each rename.
@@ -329,8 +332,8 @@ def window_class_and_icon(folder):
     # A taskbar ties the window to vopra's menu entry by its class and shows the theme's vopra icon;
     # where the theme has none the window has none, and nothing is said about it.
     os.makedirs(folder + "/icons/hicolor/48x48/apps")
-    subprocess.run(["convert", "-size", "48x48", "xc:#3070b0", folder + "/icons/hicolor/48x48/apps/vopra.png"],
-                   check=True)
+    subprocess.run(["convert", "-size", "48x48", "xc:#3070b0",
+                    folder + "/icons/hicolor/48x48/apps/vopra.png"], check=True)
     for data_home, icon in (("/nonexistent", False), (folder, True)):
         vopra = Vopra(env=dict(os.environ, XDG_DATA_HOME=data_home))
         d = display.Display()
@@ -346,7 +349,8 @@ def window_class_and_icon(folder):
 
 def accessibles(node):
     """The node and every accessible below it, depth first."""
-    return [node] + [below for i in range(node.get_child_count()) for below in accessibles(node.get_child_at_index(i))]
+    return [node] + [below for i in range(node.get_child_count())
+                     for below in accessibles(node.get_child_at_index(i))]
 
 
 def related(node, kind):
@@ -367,14 +371,17 @@ def assistive_technologies_read_the_window(folder):
     Atspi.set_timeout(5000, 15000)
     vopra = Vopra(env=dict(os.environ, GTK_MODULES="gail:atk-bridge"))
     desktop = Atspi.get_desktop(0)
-    app = wait_for(lambda: next((app for app in map(desktop.get_child_at_index, range(desktop.get_child_count()))
-                                 if app.get_process_id() == vopra.pid), None), "vopra on the accessibility bus", 30)
+    app = wait_for(lambda: next((app for app in map(desktop.get_child_at_index,
+                                                    range(desktop.get_child_count()))
+                                 if app.get_process_id() == vopra.pid), None),
+                   "vopra on the accessibility bus", 30)
     assert app.get_name() == "vopra", app.get_name()
     by_role = lambda role: [node for node in accessibles(app) if node.get_role_name() == role]
     assert [related(text, "labelled-by") for text in by_role("text")] == [["Source file:"], ["Target file:"]]
     assert [label.get_name() for label in by_role("label") if related(label, "label-for")] == \
         ["Source file:", "Target file:"]
-    modes = ["Apply an existing source QPT patch to target file", "Create a new QPT patch from source and target files"]
+    modes = ["Apply an existing source QPT patch to target file",
+             "Create a new QPT patch from source and target files"]
     assert [related(radio, "member-of") for radio in by_role("radio button")] == [modes, modes]
     vopra.fill("apply", folder + "/game.qpt", folder + "/game.sfc")
     vopra.press_ok()

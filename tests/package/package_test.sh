@@ -8,7 +8,8 @@ build=$(cd "$1" && pwd)
 work=$(mktemp -d)
 installed=false
 # A run that stops between installing and purging still takes the package away again.
-trap '$installed && DEBIAN_FRONTEND=noninteractive apt-get purge -y -q vopra >/dev/null 2>&1; rm -rf "$work"' EXIT
+purge='$installed && DEBIAN_FRONTEND=noninteractive apt-get purge -y -q vopra >/dev/null 2>&1'
+trap "$purge"'; rm -rf "$work"' EXIT
 passed=0
 failed=0
 
@@ -39,7 +40,8 @@ lintian --allow-root -I "$deb" >"$work/lintian" 2>&1
 expect "lintian's status" 0 $?
 cat "$work/lintian"
 expect "lintian's unexpected tags" "" \
-  "$(grep -E '^[EWI]: ' "$work/lintian" | grep -vE ': (initial-upload-closes-no-bugs|binary-has-unneeded-section) ')"
+  "$(grep -E '^[EWI]: ' "$work/lintian" \
+    | grep -vE ': (initial-upload-closes-no-bugs|binary-has-unneeded-section) ')"
 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
@@ -52,7 +54,8 @@ usr=$root/usr
 for binary in qpt vopra; do
   hardening-check --nocfprotection "$usr/bin/$binary" >"$work/hardening" 2>&1
   expect "hardening-check $binary" 0 $?
-  expect "hardening-check $binary: stack clash" 1 "$(grep -cE '^ Stack clash protection: (yes|unknown)' "$work/hardening")"
+  expect "hardening-check $binary: stack clash" 1 \
+    "$(grep -cE '^ Stack clash protection: (yes|unknown)' "$work/hardening")"
   objdump -d --no-show-raw-insn "$usr/bin/$binary" >"$work/code"
   pads=$(grep -cP '\tendbr64' "$work/code") returns=$(grep -cP '\tret' "$work/code")
   expect "$binary: landing pads ($pads) for at least half of its returns ($returns)" true \
@@ -107,8 +110,8 @@ expect "update-desktop-database" 0 $?
 mkdir home
 for name in p.dat p.bin noextension p.patch; do cp old.qpt "$name"; done
 echo "not a patch" >text.qpt
-PATH=$usr/bin:$PATH XDG_DATA_HOME=$work/home XDG_DATA_DIRS=$usr/share:/usr/share /usr/bin/python3 - old.qpt p.dat p.bin noextension \
-  p.patch text.qpt >types <<'EOF'
+PATH=$usr/bin:$PATH XDG_DATA_HOME=$work/home XDG_DATA_DIRS=$usr/share:/usr/share /usr/bin/python3 - \
+  old.qpt p.dat p.bin noextension p.patch text.qpt >types <<'EOF'
 import sys
 from gi.repository import Gio
 for name in sys.argv[1:]:
@@ -119,15 +122,17 @@ print("comment:", Gio.content_type_get_description(patch))
 print("icon:", Gio.content_type_get_icon(patch).get_names()[0])
 print("opened by:", *[app.get_id() for app in Gio.AppInfo.get_all_for_type(patch)])
 EOF
-expect "types" "old.qpt: application/x-qpt-patch|p.dat: application/x-qpt-patch|p.bin: application/x-qpt-patch|\
-noextension: application/x-qpt-patch|p.patch: text/x-patch|text.qpt: application/x-qpt-patch|\
-comment: QPT binary patch|icon: application-x-qpt-patch|opened by:" "$(paste -sd'|' types)"
+expect "types" "old.qpt: application/x-qpt-patch|p.dat: application/x-qpt-patch|\
+p.bin: application/x-qpt-patch|noextension: application/x-qpt-patch|p.patch: text/x-patch|\
+text.qpt: application/x-qpt-patch|comment: QPT binary patch|icon: application-x-qpt-patch|\
+opened by:" "$(paste -sd'|' types)"
 
 # Completion: the commands, then files, and patches only where a patch is expected.
 mkdir -p complete/folder && cd complete
 touch a.qpt b.QPT data.sfc
 complete_line() { # complete_line WORDS...: the candidates for the last word, sorted, on one line
-  bash -c 'source "$0"; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _qpt; printf "%s\n" "${COMPREPLY[@]}" | sort | paste -sd" "' \
+  local show='printf "%s\n" "${COMPREPLY[@]}" | sort | paste -sd" "'
+  bash -c 'source "$0"; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _qpt; '"$show" \
     "$usr/share/bash-completion/completions/qpt" "$@"
 }
 while IFS='|' read -r line candidates; do
@@ -155,8 +160,10 @@ if [ "${CI:-}" = true ]; then
   expect "apt-get install" 0 $?
   installed=true
   expect "installed qpt --version" "qpt (vopra) ${version%-*}" "$(/usr/bin/qpt --version)"
-  expect "man -w" "/usr/share/man/man1/qpt.1.gz /usr/share/man/man1/vopra.1.gz" "$(man -w qpt vopra | paste -sd' ')"
-  expect "installed type" "application/x-qpt-patch" "$(gio info -a standard::content-type old.qpt | sed -n 's/.*content-type: //p')"
+  expect "man -w" "/usr/share/man/man1/qpt.1.gz /usr/share/man/man1/vopra.1.gz" \
+    "$(man -w qpt vopra | paste -sd' ')"
+  expect "installed type" "application/x-qpt-patch" \
+    "$(gio info -a standard::content-type old.qpt | sed -n 's/.*content-type: //p')"
   dpkg -L vopra >files
   DEBIAN_FRONTEND=noninteractive apt-get purge -y -q vopra >>apt.log 2>&1
   expect "apt-get purge" 0 $?

@@ -30,8 +30,8 @@ import sys
 import tempfile
 
 CALLS = ["open", "openat", "newfstatat", "flock", "fallocate", "truncate", "ftruncate", "pwrite64", "write",
-         "copy_file_range", "sync_file_range", "msync", "fsync", "fdatasync", "chmod", "fchmod", "fchmodat", "fchown", "link", "linkat", "rename",
-         "renameat", "renameat2", "unlink", "unlinkat"]
+         "copy_file_range", "sync_file_range", "msync", "fsync", "fdatasync", "chmod", "fchmod", "fchmodat",
+         "fchown", "link", "linkat", "rename", "renameat", "renameat2", "unlink", "unlinkat"]
 # Calls whose failure a full disk can cause.
 SPACE_CALLS = {"fallocate", "ftruncate", "pwrite64", "write", "copy_file_range", "msync", "fsync", "linkat"}
 TEMPORARY = re.compile(r"\.(tmp(\.\d+)?|part)$")
@@ -241,7 +241,8 @@ def main():
                 runs, bad = by_write.get(name, (0, 0))
                 by_write[name] = (runs + 1, bad + (1 if found else 0))
                 if found:
-                    failures.append("%s, %s (status %d, %r): %s" % (name, inject, status, err, "; ".join(found)))
+                    failures.append("%s, %s (status %d, %r): %s"
+                                    % (name, inject, status, err, "; ".join(found)))
         for name, (runs, bad) in by_write.items():
             print("%-60s %4d runs, %3d violating" % (name, runs, bad))
         for failure in failures:

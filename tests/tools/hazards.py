@@ -140,8 +140,10 @@ def kept(**changed):
         new, old = os.path.join(folder, "game.bin"), os.path.join(folder, "game.bak")
         if not (os.path.exists(new) and os.path.exists(old)):
             return ["no file and backup to compare"]
-        acl = [subprocess.run(["getfacl", "-cp", n], capture_output=True, text=True).stdout for n in (new, old)]
-        seen = [(os.stat(n).st_mode, os.stat(n).st_uid, os.stat(n).st_gid, os.getxattr(n, "user.origin") if "user.origin" in os.listxattr(n) else None)
+        acl = [subprocess.run(["getfacl", "-cp", n], capture_output=True, text=True).stdout
+               for n in (new, old)]
+        seen = [(os.stat(n).st_mode, os.stat(n).st_uid, os.stat(n).st_gid,
+                 os.getxattr(n, "user.origin") if "user.origin" in os.listxattr(n) else None)
                 for n in (new, old)]
         want = tuple(changed.get(k, v) for k, v in zip(("mode", "uid", "gid", "origin"), seen[1]))
         return [] if seen[0] == want and acl[0] == acl[1] else ["kept %r %r, expected %r %r" % (
@@ -151,8 +153,8 @@ def kept(**changed):
 
 # name, files, arguments, run options, expected status, stderr and files ("stat": one attribute of one)
 ROWS = [
-    ("a second run while the first holds the file", GAME, ["apply", "game.qpt", "game.bin"], {"lock": True}, 1,
-     "qpt: Patching failed: 'game.bin' is being patched by another run\n", GAME),
+    ("a second run while the first holds the file", GAME, ["apply", "game.qpt", "game.bin"], {"lock": True},
+     1, "qpt: Patching failed: 'game.bin' is being patched by another run\n", GAME),
     ("SIGINT while the output is written", GAME, ["apply", "game.qpt", "game.bin"],
      {"inject": ["msync,sync_file_range:signal=SIGINT"]}, -signal.SIGINT, "", GAME),
     # Once names change the run completes and reports it: a failure status never stands for a change made.
@@ -165,14 +167,16 @@ ROWS = [
     ("SIGINT while written under plain renames", GAME, ["apply", "game.qpt", "game.bin"],
      {"inject": ["fsync:signal=SIGINT:when=1"], "preload": True}, -signal.SIGINT, "", GAME),
     # A name is split at its last '/' alone: the decoys beside a backslash name are never touched.
-    ("a backslash in the target's name", {"a\\b.bin": OLD, "b.bin": b"decoy", "b.bak": b"older", "game.qpt": PATCH},
+    ("a backslash in the target's name",
+     {"a\\b.bin": OLD, "b.bin": b"decoy", "b.bak": b"older", "game.qpt": PATCH},
      ["apply", "game.qpt", "a\\b.bin"], {}, 0, "qpt: Patching was successful!\nBackup file name: b.bak\n",
      {"a\\b.bin": NEW, "a\\b.bak": OLD, "b.bin": b"decoy", "b.bak": b"older", "game.qpt": PATCH}),
     ("a backslash in the source's name", {"x\\a.sfc": OLD, "new.bin": NEW, "a.qpt": b"unrelated"},
      ["create", "x\\a.sfc", "new.bin"], {}, 0, "",
      {"x\\a.sfc": OLD, "new.bin": NEW, "a.qpt": b"unrelated", "x\\a.qpt": PATCH}),
-    ("a backslash in OUTPUT's name", {"a.sfc": OLD, "game.qpt": PATCH}, ["apply", "game.qpt", "a.sfc", "z\\a.sfc"],
-     {}, 0, "", {"a.sfc": OLD, "game.qpt": PATCH, "z\\a.sfc": NEW}),
+    ("a backslash in OUTPUT's name", {"a.sfc": OLD, "game.qpt": PATCH},
+     ["apply", "game.qpt", "a.sfc", "z\\a.sfc"], {}, 0, "",
+     {"a.sfc": OLD, "game.qpt": PATCH, "z\\a.sfc": NEW}),
     ("a name with a newline", GAME, ["apply", "game.qpt", "a\nqpt: Patching was successful!.sfc"], {}, 1,
      "qpt: Target file does not exist: cannot open 'a'$'\\n''qpt: Patching was successful!.sfc': "
      "No such file or directory\n", GAME),
@@ -184,7 +188,8 @@ ROWS = [
      {"game.bin": OLD, "game.qpt": b""}),
     ("ACL, attribute, set-ID bits and a foreign owner kept", GAME, ["apply", "game.qpt", "game.bin"],
      {"prepare": carry(0o6754, owner=NOBODY)}, 0, DONE_LINE, dict(DONE, verify=kept())),
-    ("a replaced OUTPUT of mode 0600", dict(GAME, **{"out.bin": b"old"}), ["apply", "game.qpt", "game.bin", "out.bin"],
+    ("a replaced OUTPUT of mode 0600", dict(GAME, **{"out.bin": b"old"}),
+     ["apply", "game.qpt", "game.bin", "out.bin"],
      {"prepare": lambda folder: os.chmod(os.path.join(folder, "out.bin"), 0o600)}, 0, "",
      dict(GAME, **{"out.bin": NEW}, stat=("out.bin", "st_mode", 0o100600))),
     ("another user's file patched by an ordinary user", GAME, ["apply", "game.qpt", "game.bin"],
@@ -218,8 +223,9 @@ ROWS = [
      "qpt: Patching failed: 'game.bin' was replaced by another program meanwhile\n", CHANGED),
     ("a link planted at the temporary name", GAME, ["apply", "game.qpt", "game.bin"],
      {"stop_at": "fsync", "meanwhile": plant_link}, 0, DONE_LINE, dict(DONE, **{"game.tmp": "-> victim"})),
-    ("a target name of 255 bytes", {LONG + ".bin": OLD, "game.qpt": PATCH}, ["apply", "game.qpt", LONG + ".bin"],
-     {}, 0, "qpt: Patching was successful!\nBackup file name: %s.bak\n" % LONG,
+    ("a target name of 255 bytes", {LONG + ".bin": OLD, "game.qpt": PATCH},
+     ["apply", "game.qpt", LONG + ".bin"], {}, 0,
+     "qpt: Patching was successful!\nBackup file name: %s.bak\n" % LONG,
      {LONG + ".bin": NEW, LONG + ".bak": OLD, "game.qpt": PATCH}),
     ("an OUTPUT name of 255 bytes", GAME, ["apply", "game.qpt", "game.bin", LONG + ".out"], {}, 0, "",
      dict(GAME, **{LONG + ".out": NEW})),
@@ -231,14 +237,16 @@ ROWS = [
      {"user": NOBODY, "protect": "game.bak"}, 1,
      "qpt: Cannot open target file for writing: 'game.bak' is write-protected\n",
      dict(GAME, **{"game.bak": b"kept"})),
-    ("an unreadable patch, in place", GAME, ["apply", "game.qpt", "game.bin"], {"user": NOBODY, "protect": "game.qpt",
-     "mode": 0o200}, 1, "qpt: QPT patch does not exist: cannot open 'game.qpt': Permission denied\n", GAME),
+    ("an unreadable patch, in place", GAME, ["apply", "game.qpt", "game.bin"],
+     {"user": NOBODY, "protect": "game.qpt", "mode": 0o200}, 1,
+     "qpt: QPT patch does not exist: cannot open 'game.qpt': Permission denied\n", GAME),
     ("an unreadable patch, to OUTPUT", GAME, ["apply", "game.qpt", "game.bin", "out.bin"],
-     {"user": NOBODY, "protect": "game.qpt", "mode": 0o200}, 1, "qpt: cannot open 'game.qpt': Permission denied\n",
-     GAME),
+     {"user": NOBODY, "protect": "game.qpt", "mode": 0o200}, 1,
+     "qpt: cannot open 'game.qpt': Permission denied\n", GAME),
     ("a write-protected patch", {"old.bin": OLD, "new.bin": NEW, "old.qpt": b"kept"},
      ["create", "old.bin", "new.bin"], {"user": NOBODY, "protect": "old.qpt"}, 1,
-     "qpt: 'old.qpt' is write-protected; it is not replaced\n", {"old.bin": OLD, "new.bin": NEW, "old.qpt": b"kept"}),
+     "qpt: 'old.qpt' is write-protected; it is not replaced\n",
+     {"old.bin": OLD, "new.bin": NEW, "old.qpt": b"kept"}),
 ]
 
 
@@ -285,7 +293,8 @@ def check(row, base):
 
 
 def two_runs_at_once(base):
-    """Two runs started together on one file: one wins; the other is refused or, coming after, changes nothing."""
+    """Two runs started together on one file: one wins; the other is refused or, coming after, changes
+    nothing."""
     folder = os.path.join(base, "together")
     big = OLD * 320  # 64 MB: long enough for the runs to overlap
     patch = make_patch(QPT, folder + ".patch", big, big[:1000] + b"changed" + big[1007:])
@@ -296,7 +305,8 @@ def two_runs_at_once(base):
     files = state(folder)
     if set(files) != {"game.bin", "game.bak", "game.qpt"} or files["game.bin"] == files["game.bak"]:
         return ["two runs left %s" % sorted(files)]
-    if results[1][0] != 0 and results[1][1] != "qpt: Patching failed: 'game.bin' is being patched by another run\n":
+    if (results[1][0] != 0
+            and results[1][1] != "qpt: Patching failed: 'game.bin' is being patched by another run\n"):
         return ["the second run said %r" % (results[1],)]
     return []
 
