@@ -1,6 +1,7 @@
 #include "core/checks.h"
 #include "core/files.h"
 #include "core/inputs.h"
+#include "core/names.h"
 #include "core/otherside.h"
 #include "core/progress.h"
 #include "core/replacement.h"

@@ -1,6 +1,7 @@
 #include "core/checks.h"
 #include "core/files.h"
 #include "core/match.h"
+#include "core/names.h"
 #include "core/replacement.h"
 #include "core/workflow.h"
 

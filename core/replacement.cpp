@@ -1,5 +1,4 @@
 #include "core/replacement.h"
-#include "core/files.h"
 #include "core/interruption.h"
 
 #include <acl/libacl.h>
@@ -32,6 +31,13 @@ static int openUnnamedDefault(int folder, mode_t permissions) {
 }
 int (*renameFile)(int folder, const char *from, const char *to, unsigned flags) = renameDefault;
 int (*openUnnamed)(int folder, mode_t permissions) = openUnnamedDefault;
+
+// The bits a new file gets: 0666 less the umask.
+static mode_t defaultPermissions() {
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
 
 // ---- names ----
 

@@ -2,6 +2,7 @@
 
 #include "core/copyroad.h"
 #include "core/files.h"
+#include "core/names.h"
 #include "core/progress.h"
 #include "core/quoting.h"
 #include "core/replacement.h"
