@@ -166,29 +166,26 @@ static done openForCopy(ApplyInputs &in, const string &patchPath, const string &
     return in.match(progress);
 }
 
+// The other side written to OUTPUT, which keeps what an earlier file of that name carried.
+static rudd::either<std::vector<words>> writeCopy(const ApplyInputs &in, const string &outputPath,
+                                                  const Progress &progress) {
+    Replacement output(outputPath, outputPath, ".tmp");
+    RUDD_TRY(output.create());
+    output.keepAttributesOfReplaced();
+    RUDD_TRY(writeOtherSide(in, output, progress));
+    RUDD_TRY(output.replace());
+    return output.notes();
+}
+
 Outcome applyPatchTo(const string &patchPath, const string &inputPath, const string &outputPath,
                      const Progress &progress) {
     ApplyInputs in;
     // As in place: the match is the first third of the bar.
-    done written = openForCopy(in, patchPath, inputPath, outputPath, phase(progress, 0, progressScale / 3));
-    if (written.failed())
-        return warning(written.failure().text());
-    Replacement output(outputPath, outputPath, ".tmp");
-    written = output.create();
-    if (!written.failed()) {
-        output.keepAttributesOfReplaced();
-        written = writeOtherSide(in, output, phase(progress, progressScale / 3, progressScale));
-    }
-    if (!written.failed())
-        written = output.replace();
-    if (written.failed()) {
-        error failed = written.failure();
-        // A fault of the files, not of the system: say that nothing was written.
-        if (!failed.of_system())
-            failed.also(words("; ", quoted(outputPath), " not written"));
-        return warning(failed.text());
-    }
-    return information(words(), output.notes());
+    done opened = openForCopy(in, patchPath, inputPath, outputPath, phase(progress, 0, progressScale / 3));
+    if (opened.failed())
+        return warning(opened.failure().text());
+    return toolOutcome(writeCopy(in, outputPath, phase(progress, progressScale / 3, progressScale)),
+                       outputPath);
 }
 
 } // namespace vopra

@@ -104,29 +104,23 @@ Outcome createPatch(const string &sourcePath, const string &targetPath, const Pr
         written.value());
 }
 
+// The steps of the tool's own form before anything is written, each on the files as opened.
+static done openForPatch(OpenedFile &source, OpenedFile &target, const string &sourcePath,
+                         const string &targetPath, const string &patchPath) {
+    RUDD_TRY(openFile(sourcePath, source));
+    RUDD_TRY(fitForReading(source));
+    RUDD_TRY(openFile(targetPath, target));
+    RUDD_TRY(fitForReading(target));
+    return usableOutput(patchPath, "PATCH", source, target);
+}
+
 Outcome createPatchAs(const string &sourcePath, const string &targetPath, const string &patchPath,
                       const Progress &progress) {
     OpenedFile source, target;
-    done opened = openFile(sourcePath, source);
-    if (!opened.failed())
-        opened = fitForReading(source);
-    if (!opened.failed())
-        opened = openFile(targetPath, target);
-    if (!opened.failed())
-        opened = fitForReading(target);
-    if (!opened.failed())
-        opened = usableOutput(patchPath, "PATCH", source, target);
+    done opened = openForPatch(source, target, sourcePath, targetPath, patchPath);
     if (opened.failed())
         return warning(opened.failure().text());
-    rudd::either<std::vector<words>> written = writePatch(source, target, patchPath, progress);
-    if (written.failed()) {
-        error failed = written.failure();
-        // A fault of the files, not of the system: say that nothing was written.
-        if (!failed.of_system())
-            failed.also(words("; ", quoted(patchPath), " not written"));
-        return warning(failed.text());
-    }
-    return information(words(), written.value());
+    return toolOutcome(writePatch(source, target, patchPath, progress), patchPath);
 }
 
 } // namespace vopra

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "rudd/error.h"
 #include "rudd/function.h"
 #include "rudd/string.h"
 #include "rudd/words.h"
@@ -35,6 +36,10 @@ inline Outcome warning(const rudd::words &message, const rudd::words &cause = ru
 inline Outcome information(const rudd::words &message, const std::vector<rudd::words> &notes = {}) {
     return Outcome{Outcome::Kind::Information, message, notes};
 }
+
+// How the tool's own forms end: a success with what the user should know of output, or the failure's
+// account; where that was a fault of the files rather than of the system, it says output was not written.
+Outcome toolOutcome(const rudd::either<std::vector<rudd::words>> &written, const char *output);
 
 // Called as progress(offset, total) while the engine works.
 using Progress = rudd::function<void(unsigned, unsigned)>;
