@@ -103,6 +103,24 @@ uint32_t qpt_delta::page_runs(uint64_t limit, uint64_t page, uint32_t most) cons
     return runs;
 }
 
+bool qpt_delta::changed_blocks(uint64_t limit, uint64_t block, uint64_t &from, uint64_t &to) const {
+    qpt_delta ahead = *this;
+    ahead.counting = true;
+    uint32_t at, count;
+    const uint8_t *bytes;
+    bool found = false;
+    while (ahead.next(limit, at, bytes, count)) {
+        uint64_t first = at / block * block;
+        if (found && first > to)
+            break;
+        if (!found)
+            from = first;
+        found = true;
+        to = (uint64_t(at) + count + block - 1) / block * block;
+    }
+    return found;
+}
+
 qpt::result qpt_delta::verdict(const qpt::summary &recorded, uint32_t inputSize, uint32_t inputChecksum,
                                uint32_t tailChecksum) {
     uint32_t at, count;

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 using rudd::filemap;
@@ -18,6 +19,12 @@ using rudd::qpt_delta;
 using rudd::string;
 
 namespace vopra {
+
+static int shareRangeDefault(int from, int to, uint64_t offset, uint64_t length) {
+    struct file_clone_range range = {from, offset, length, offset};
+    return ioctl(to, FICLONERANGE, &range);
+}
+int (*shareRange)(int from, int to, uint64_t offset, uint64_t length) = shareRangeDefault;
 
 static ssize_t copyRangeDefault(int from, off64_t *fromOffset, int to, off64_t *toOffset, size_t length) {
     return copy_file_range(from, fromOffset, to, toOffset, length, 0);
@@ -192,19 +199,85 @@ bool sameStatus(const struct stat &a, const struct stat &b) {
            a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
-// One chunk from..to: copied with its changes written over it, or, where its changes scatter all over
-// it, written whole: each change would cost its own unsharing, far more than writing the chunk, which
-// the disk takes in one sequential stream. 0, or the error number of the failing call (-1: the input
-// ended early); copying tells whether that was the copy's.
-int writeChunk(qpt_delta &delta, ChangeWriter &changes, int in, int out, uint64_t from, uint64_t to, uint32_t common,
-               bool &copying) {
-    int error = 0;
-    if (delta.page_runs(to, page, scattered) >= scattered) {
-        if (!changes.writeWhole(from, to, delta))
+// The errors of a file system that cannot share these blocks, or no blocks at all.
+bool cannotShare(int error) {
+    return error == EOPNOTSUPP || error == ENOTTY || error == EXDEV || error == EINVAL || error == ENOSYS ||
+           error == EBADF || error == EPERM || error == ETXTBSY;
+}
+
+// The file system's block: what it shares, and the unit a changed byte costs where it shares.
+uint64_t blockOf(int descriptor) {
+    struct statvfs status;
+    if (fstatvfs(descriptor, &status) != 0 || status.f_bsize < 512 || status.f_bsize > (1u << 20) ||
+        (status.f_bsize & (status.f_bsize - 1)))
+        return page;
+    return status.f_bsize;
+}
+
+// The output a chunk at a time, by one of two roads. Where the file system shares blocks, the
+// unchanged block runs are shared with the input and each run of changed blocks is written whole into
+// space of its own, so no write breaks a shared extent (unsharing costs a copy-on-write of each run
+// and, on xfs, a remap at every completion). A run of a single unchanged block is shared too: writing it
+// would cost a call's worth of time less but its block of new space for as long as the file lives.
+// Elsewhere the chunk is copied with its changes written over it, or written whole where they scatter.
+class ChunkRoad {
+public:
+    ChunkRoad(qpt_delta &delta, ChangeWriter &changes, const filemap &input, int out, uint32_t size)
+        : delta(delta), changes(changes), in(input.descriptor()), out(out), size(size), block(blockOf(out)),
+          common(input.size() < size ? input.size() : size) {}
+
+    // 0, or the error number of the failing call (-1: the input ended early).
+    int write(uint64_t from, uint64_t to) {
+        int error = sharing == Sharing::no ? copyChunk(from, to) : shareChunk(from, to);
+        if (error == 0 && !changes.flush())
             error = errno;
-    } else {
-        if (from < common)
-            error = copyStretch(in, out, from, to < common ? to : common);
+        return error;
+    }
+
+    bool copying = false; // the last error is the copy's
+
+private:
+    int shareChunk(uint64_t from, uint64_t to) {
+        uint64_t done = from, first, end;
+        while (delta.changed_blocks(to, block, first, end)) {
+            if (int error = share(done, first))
+                return error;
+            done = end < size ? end : size;
+            if (!changes.writeWhole(first, done, delta))
+                return errno;
+        }
+        return share(done, to);
+    }
+
+    // The input's bytes from .. to at the same positions, shared where the file system can; the first
+    // attempt tells whether it can.
+    int share(uint64_t from, uint64_t to) {
+        if (to > common)
+            to = common;
+        if (from >= to)
+            return 0;
+        if (sharing != Sharing::no) {
+            if (shareRange(in, out, from, to - from) == 0) {
+                sharing = Sharing::yes;
+                return 0;
+            }
+            if (!cannotShare(errno))
+                return errno;
+            if (sharing == Sharing::unknown)
+                sharing = Sharing::no;
+        }
+        int error = copyStretch(in, out, from, to);
+        copying = error != 0;
+        return error;
+    }
+
+    // Copied with its changes written over it, or, where its changes scatter all over it, written
+    // whole: each change would cost its own unsharing, far more than writing the chunk, which the disk
+    // takes in one sequential stream.
+    int copyChunk(uint64_t from, uint64_t to) {
+        if (delta.page_runs(to, page, scattered) >= scattered)
+            return changes.writeWhole(from, to, delta) ? 0 : errno;
+        int error = from < common ? copyStretch(in, out, from, to < common ? to : common) : 0;
         copying = error != 0;
         uint32_t at, count;
         const uint8_t *bytes;
@@ -212,17 +285,24 @@ int writeChunk(qpt_delta &delta, ChangeWriter &changes, int in, int out, uint64_
             if (!changes.add(at, bytes, count))
                 error = errno;
         }
+        return error;
     }
-    if (error == 0 && !changes.flush())
-        error = errno;
-    return error;
-}
+
+    enum class Sharing { unknown, yes, no };
+    qpt_delta &delta;
+    ChangeWriter &changes;
+    int in, out;
+    uint32_t size;
+    uint64_t block;
+    uint32_t common;
+    Sharing sharing = Sharing::unknown;
+};
 
 // Past the input's end the output is zeros, given their space now; the copy itself takes none where the
 // file system shares blocks. 0 or the error number.
 int extendPastInput(int out, uint32_t inputSize, uint32_t size) {
     if (size <= inputSize)
-        return 0;
+        return ftruncate(out, off_t(size)) == 0 ? 0 : errno;
     int error = posix_fallocate(out, off_t(inputSize), off_t(size - inputSize));
     if (error == EOPNOTSUPP || error == EINVAL)
         error = ftruncate(out, off_t(size)) == 0 ? 0 : errno;
@@ -230,16 +310,14 @@ int extendPastInput(int out, uint32_t inputSize, uint32_t size) {
 }
 
 // Every chunk of the output in turn, with progress(done, size) after each; 0 or the first error number.
-int writeChunks(qpt_delta &delta, const filemap &input, ChangeWriter &changes, int out, uint32_t size,
-                const Progress &progress, bool &copying) {
-    uint32_t inputSize = input.size(), common = inputSize < size ? inputSize : size;
-    int in = input.descriptor(), error = 0;
+int writeChunks(ChunkRoad &road, int out, uint32_t size, const Progress &progress) {
+    int error = 0;
     const unsigned start = SYNC_FILE_RANGE_WRITE;
     const unsigned wait = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
     uint64_t previous = 0;
     for (uint64_t from = 0; from < size && error == 0;) {
         uint64_t to = size - from < progressChunk ? size : from + progressChunk;
-        error = writeChunk(delta, changes, in, out, from, to, common, copying);
+        error = road.write(from, to);
         // Writeback is only a head start for the fsync to come; where it fails, that fsync tells.
         if (error == 0) {
             sync_file_range(out, off64_t(from), off64_t(to - from), start);
@@ -284,7 +362,9 @@ Error copyOtherSide(const filemap &patch, const char *patchName, const qpt::summ
     const filemap *maps[] = {&patch, &input};
     bool read = BusGuard(maps).run([&] {
         qpt_delta delta(patch.data(), patch.size(), size);
-        error = writeChunks(delta, input, changes, out, size, progress, copying);
+        ChunkRoad road(delta, changes, input, out, size);
+        error = writeChunks(road, out, size, progress);
+        copying = road.copying;
         if (error == 0) {
             uint32_t tail = inputSize > size ? qpt::crc32(input.data() + size, inputSize - size) : 0;
             result = delta.verdict(recorded, inputSize, matched.checksum, tail);

@@ -21,6 +21,10 @@ namespace vopra {
 // The copy call. Only tests replace it, to make it unavailable as on a system without it.
 extern ssize_t (*copyRange)(int from, off64_t *fromOffset, int to, off64_t *toOffset, size_t length);
 
+// The share call (FICLONERANGE): the input's blocks offset .. offset + length become the output's at
+// the same positions. 0, or -1 with errno. Only tests replace it, to stand for a file system that shares.
+extern int (*shareRange)(int from, int to, uint64_t offset, uint64_t length);
+
 // Writes the other side of the patch (recorded, as read) for input, matched as given, into the empty
 // output, reporting progress(done, output size) a chunk at a time while the copy, the changes and their
 // flush go on together. unavailable (and the output empty again) when the system cannot copy here:
