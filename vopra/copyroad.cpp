@@ -57,21 +57,24 @@ uint64_t pageStart(uint64_t at) {
 // positions.
 class ChangeWriter {
 public:
-    ChangeWriter(int output, uint32_t outputSize, const uint8_t *input, uint32_t inputSize)
+    ChangeWriter(int output, uint32_t outputSize, int input, uint32_t inputSize)
         : output(output), outputSize(outputSize), input(input), inputSize(inputSize) {}
 
-    // false with errno when a write fails.
+    // false with errno when a read or a write fails.
     bool add(uint64_t at, const uint8_t *bytes, uint32_t count) {
         while (count) {
             if (used && (pageStart(at) > pageStart(start + used - 1) + page || at - start >= sizeof buffer) &&
                 !flush())
                 return false;
             if (used == 0)
-                start = pageStart(at);
-            putInput(start + used, at);
+                start = pageStart(at), filled = 0;
             uint32_t room = uint32_t(sizeof buffer - (at - start));
             uint32_t step = count < room ? count : room;
-            putInput(at, at + step);
+            // The input's bytes a whole page at a time: stretches are often a few bytes long.
+            uint64_t need = pageStart(at + step - 1) + page;
+            if (start + filled < need && !putInput(start + filled, need))
+                return false;
+            filled = uint32_t(need - start);
             uint8_t *out = buffer + (at - start);
             for (uint32_t i = 0; i < step; i++)
                 out[i] ^= bytes[i];
@@ -89,7 +92,8 @@ public:
             return false;
         for (start = from; start < to; start += sizeof buffer) {
             uint64_t end = to - start < sizeof buffer ? to : start + sizeof buffer;
-            putInput(start, end);
+            if (!putInput(start, end))
+                return false;
             uint32_t at, count;
             const uint8_t *bytes;
             while (delta.next(end, at, bytes, count)) {
@@ -105,14 +109,14 @@ public:
         return true;
     }
 
-    // Completes the last page and writes what was collected; false with errno on failure.
+    // Writes what was collected up to the end of its last page (the input's bytes there already);
+    // false with errno on failure.
     bool flush() {
         if (used == 0)
             return true;
         uint64_t end = pageStart(start + used - 1) + page;
         if (end > outputSize)
             end = outputSize;
-        putInput(start + used, end);
         used = uint32_t(end - start);
         if (!write())
             return false;
@@ -134,22 +138,34 @@ private:
         return true;
     }
 
-    // The input's bytes of positions from .. to (zeros past its end) into the buffer.
-    void putInput(uint64_t from, uint64_t to) {
+    // The input's bytes of positions from .. to (zeros past its end) into the buffer, read rather than
+    // taken from the map for the reason the checksum is. false with errno; ended when the input did.
+    bool putInput(uint64_t from, uint64_t to) {
         uint64_t copied = to < inputSize ? to : inputSize;
-        if (from < copied)
-            std::memcpy(buffer + (from - start), input + from, copied - from);
+        while (from < copied) {
+            ssize_t got = pread(input, buffer + (from - start), copied - from, off_t(from));
+            if (got <= 0) {
+                ended = got == 0;
+                return false;
+            }
+            from += uint64_t(got);
+        }
         uint64_t zeroed = from > inputSize ? from : inputSize;
         if (zeroed < to)
             std::memset(buffer + (zeroed - start), 0, to - zeroed);
+        return true;
     }
 
+public:
+    bool ended = false; // the input ended early: another program cut it short
+
+private:
     int output;
     uint32_t outputSize;
-    const uint8_t *input;
+    int input;
     uint32_t inputSize;
     uint64_t start = 0;
-    uint32_t used = 0;
+    uint32_t used = 0, filled = 0; // bytes of buffer collected, and holding the input's bytes
     uint8_t buffer[65536];
 };
 
@@ -231,7 +247,7 @@ public:
         int error = sharing == Sharing::no ? copyChunk(from, to) : shareChunk(from, to);
         if (error == 0 && !changes.flush())
             error = errno;
-        return error;
+        return changes.ended ? -1 : error;
     }
 
     bool copying = false; // the last error is the copy's
@@ -355,7 +371,7 @@ Error copyOtherSide(const filemap &patch, const char *patchName, const qpt::summ
     // A chunk at a time: copied, its changes written over it, its writeback started; the one before
     // is waited for meanwhile, so the disk works while the next chunk is copied.
     PageUnsharing unsharing(out);
-    ChangeWriter changes(out, size, input.data(), inputSize);
+    ChangeWriter changes(out, size, in, inputSize);
     int error = 0;
     bool copying = false; // the error is the copy's
     qpt::result result = qpt::result::patch_invalid;

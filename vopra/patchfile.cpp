@@ -73,11 +73,12 @@ ErrorOr<Matched> matchInput(const char *patchName, const qpt::summary &recorded,
     Matched matched;
     uint32_t size = input.size();
     bool sourceSize = size == recorded.source_size, targetSize = size == recorded.target_size;
-    const filemap *maps[] = {&input};
     if (fstat(input.descriptor(), &matched.status) != 0)
         return Error::fromSystem("cannot read", inputName, errno);
-    if ((sourceSize || targetSize) &&
-        !BusGuard(maps).run([&] { matched.checksum = checksumInChunks(input.data(), size, progress); }))
+    int read = sourceSize || targetSize ? checksumInChunks(input.descriptor(), size, progress, matched.checksum) : 0;
+    if (read > 0)
+        return Error::fromSystem("cannot read", inputName, read);
+    if (read < 0)
         return Error::fault(changedWhileRead(patchName, inputName));
     bool source = sourceSize && matched.checksum == recorded.source_checksum;
     bool target = targetSize && matched.checksum == recorded.target_checksum;

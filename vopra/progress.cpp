@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <unistd.h>
 
 namespace vopra {
 
@@ -16,16 +17,24 @@ Progress phase(const Progress &whole, unsigned from, unsigned to) {
     });
 }
 
-uint32_t checksumInChunks(const uint8_t *data, uint32_t size, const Progress &progress) {
+int checksumInChunks(int descriptor, uint32_t size, const Progress &progress, uint32_t &checksum) {
+    uint8_t buffer[131072];
     uint32_t running = 0xFFFFFFFF;
     for (uint32_t done = 0; done < size;) {
-        uint32_t step = size - done < progressChunk ? size - done : progressChunk;
-        running = rudd::qpt::crc32_running(running, data + done, step);
-        done += step;
+        uint32_t end = size - done < progressChunk ? size : done + progressChunk;
+        while (done < end) {
+            uint32_t step = end - done < sizeof buffer ? end - done : uint32_t(sizeof buffer);
+            ssize_t got = pread(descriptor, buffer, step, off_t(done));
+            if (got <= 0)
+                return got < 0 ? errno : -1;
+            running = rudd::qpt::crc32_running(running, buffer, uint32_t(got));
+            done += uint32_t(got);
+        }
         if (progress)
             progress(done, size);
     }
-    return ~running;
+    checksum = ~running;
+    return 0;
 }
 
 // A file system without ranged writeback leaves it all to the file's fsync.

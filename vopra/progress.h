@@ -17,8 +17,11 @@ const unsigned progressScale = 1u << 20;
 // whole is unbound, so the work skips its reports as it does without a callback.
 Progress phase(const Progress &whole, unsigned from, unsigned to);
 
-// The CRC-32 of data, read a chunk at a time with progress(done, size) after each chunk.
-uint32_t checksumInChunks(const uint8_t *data, uint32_t size, const Progress &progress);
+// The CRC-32 of the descriptor's first size bytes into checksum, read a chunk at a time with
+// progress(done, size) after each chunk. Read, not mapped: reading a page the system holds costs a
+// copy, while touching it through a map costs as much as reading it from disk where the page cache
+// holds the file in single pages. 0, the error number, or -1 when the file ended early.
+int checksumInChunks(int descriptor, uint32_t size, const Progress &progress, uint32_t &checksum);
 
 // Puts the descriptor's first size bytes on disk a chunk at a time, with progress(done, size) after each
 // chunk; the next chunk is already on its way while one is waited for. false with errno on failure.

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
@@ -18,6 +19,7 @@
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 using Kind = vopra::Outcome::Kind;
@@ -251,19 +253,28 @@ struct FailingRename {
     static inline int (*saved)(int, const char *, const char *, unsigned) = vopra::renameFile;
 };
 
-// Takes the system's copy away, as where it is unavailable: the engine's pass must do the work.
+// Takes the system's copy and sharing away, as where they are unavailable: the engine's pass must do
+// the work.
 struct NoCopy {
     NoCopy() {
         calls = 0;
+        vopra::shareRange = [](int, int, uint64_t, uint64_t) {
+            errno = EOPNOTSUPP;
+            return -1;
+        };
         vopra::copyRange = [](int, off64_t *, int, off64_t *, size_t) -> ssize_t {
             calls++;
             errno = EOPNOTSUPP;
             return -1;
         };
     }
-    ~NoCopy() { vopra::copyRange = saved; }
+    ~NoCopy() {
+        vopra::copyRange = saved;
+        vopra::shareRange = savedShare;
+    }
     static inline int calls;
     static inline ssize_t (*saved)(int, off64_t *, int, off64_t *, size_t) = vopra::copyRange;
+    static inline int (*savedShare)(int, int, uint64_t, uint64_t) = vopra::shareRange;
 };
 
 const Bytes earlierBackup = "an earlier backup that must survive\n";
@@ -375,9 +386,73 @@ void applyScatteredAndSparseChanges(Driver &driver) {
 }
 
 void applyWithoutCopy(Driver &driver) {
+    // Unchanged blocks to copy: the copy is asked for once.
     NoCopy unavailable;
-    applySucceeds(driver);
+    applyScatteredAndSparseChanges(driver);
     EXPECT_EQ(1, NoCopy::calls);
+}
+
+// Stands for a file system that shares blocks (each range copied, and recorded), or for one that
+// refuses with refusal.
+struct SharingSystem {
+    explicit SharingSystem(int refusal) {
+        ranges.clear();
+        failing = refusal;
+        vopra::shareRange = [](int from, int to, uint64_t offset, uint64_t length) {
+            ranges.push_back({offset, length});
+            off64_t in = off64_t(offset), out = off64_t(offset);
+            if (failing == 0 && vopra::copyRange(from, &in, to, &out, length) == ssize_t(length))
+                return 0;
+            errno = failing;
+            return -1;
+        };
+    }
+    ~SharingSystem() { vopra::shareRange = saved; }
+    static inline std::vector<std::pair<uint64_t, uint64_t>> ranges;
+    static inline int failing;
+    static inline int (*saved)(int, int, uint64_t, uint64_t) = vopra::shareRange;
+};
+
+void applySharingBlocks(Driver &driver) {
+    // Changes on every other block, across a block's and the chunk's edge, in the last block, with the
+    // file grown and shrunk: only whole unchanged blocks are shared, and each of them is; a file
+    // system that refuses is asked once, and one that fails fails the apply.
+    const uint64_t chunk = 8 << 20;
+    for (int refusal : {0, EOPNOTSUPP, EIO}) {
+        for (Bytes tail : {"grown by more than a block" + pattern(5000, 4), Bytes("")}) {
+            Folder folder;
+            struct statvfs fs;
+            ASSERT_EQ(0, statvfs(folder.root.c_str(), &fs));
+            const uint64_t block = fs.f_bsize;
+            Bytes old = pattern(chunk + 3 * block + 100, 5), changed = old;
+            for (uint64_t at : {uint64_t(7), 2 * block + 1, 4 * block, 5 * block - 1, 5 * block, chunk - 1,
+                                chunk + block, old.size() - 1})
+                changed[at] = char(changed[at] ^ 0x5a);
+            changed = tail.empty() ? changed.substr(0, old.size() - 50) : changed + tail;
+            folder.write("big.qpt", makePatch(old, changed));
+            folder.write("big.bin", old);
+            SharingSystem sharing(refusal);
+            Seen seen = driver.run(Operation::Apply, folder / "big.qpt", folder / "big.bin");
+            EXPECT_EQ(refusal == EIO ? old : changed, folder.read("big.bin")) << refusal;
+            uint64_t shared = 0, common = std::min(old.size(), changed.size());
+            for (auto [offset, length] : SharingSystem::ranges) {
+                EXPECT_EQ(0u, offset % block);
+                EXPECT_TRUE(length % block == 0 || offset + length == common) << offset << " " << length;
+                for (uint64_t at = offset; at < offset + length; at++)
+                    ASSERT_EQ(old[at], changed[at]) << at;
+                shared += length;
+            }
+            uint64_t unchanged = 0;
+            for (uint64_t at = 0; at < common; at += block) {
+                uint64_t length = std::min(block, common - at);
+                unchanged += old.compare(at, length, changed, at, length) == 0 ? length : 0;
+            }
+            if (refusal == EIO)
+                expectWarning(seen, "Patching failed");
+            else
+                EXPECT_EQ(refusal ? 1 : unchanged, refusal ? SharingSystem::ranges.size() : shared);
+        }
+    }
 }
 
 void applyReadOnlyTarget(Driver &driver) {
@@ -882,6 +957,7 @@ const std::vector<Scenario> &scenarios() {
         {"applySucceeds", Operation::Apply, applySucceeds, false},
         {"applyWithoutCopy", Operation::Apply, applyWithoutCopy, true},
         {"applyScatteredAndSparseChanges", Operation::Apply, applyScatteredAndSparseChanges, false},
+        {"applySharingBlocks", Operation::Apply, applySharingBlocks, true},
         {"applyReadOnlyTarget", Operation::Apply, applyReadOnlyTarget, false},
         {"applyBackwardsWithCapitalExtension", Operation::Apply, applyBackwardsWithCapitalExtension, false},
         {"applyNamesWithoutExtension", Operation::Apply, applyNamesWithoutExtension, false},
