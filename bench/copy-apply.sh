@@ -81,7 +81,7 @@ def used(place):
     """Blocks in use once the file system has settled: deleted files freed (xfs and btrfs free them in
     the background) and speculative preallocations given back (xfs)."""
     readings = []
-    while len(readings) < 2 or (readings[-1] != readings[-2] and len(readings) < 20):
+    while len(readings) < 2 or (readings[-1] != readings[-2] and len(readings) < 8):
         sh("sync")
         if place.endswith("/btrfs"):
             sh("btrfs", "filesystem", "sync", place)
