@@ -75,7 +75,9 @@ ErrorOr<Matched> matchInput(const char *patchName, const qpt::summary &recorded,
     bool sourceSize = size == recorded.source_size, targetSize = size == recorded.target_size;
     if (fstat(input.descriptor(), &matched.status) != 0)
         return Error::fromSystem("cannot read", inputName, errno);
-    int read = sourceSize || targetSize ? checksumInChunks(input.descriptor(), size, progress, matched.checksum) : 0;
+    int read = 0;
+    if (sourceSize || targetSize)
+        read = checksumInChunks(input.descriptor(), size, progress, matched.checksum);
     if (read > 0)
         return Error::fromSystem("cannot read", inputName, read);
     if (read < 0)
