@@ -103,7 +103,8 @@ uint32_t qpt_delta::page_runs(uint64_t limit, uint64_t page, uint32_t most) cons
     return runs;
 }
 
-bool qpt_delta::changed_blocks(uint64_t limit, uint64_t block, uint64_t &from, uint64_t &to) const {
+bool qpt_delta::changed_blocks(uint64_t limit, uint64_t block, uint64_t bridged, uint64_t &from,
+                               uint64_t &to) const {
     qpt_delta ahead = *this;
     ahead.counting = true;
     uint32_t at, count;
@@ -111,7 +112,7 @@ bool qpt_delta::changed_blocks(uint64_t limit, uint64_t block, uint64_t &from, u
     bool found = false;
     while (ahead.next(limit, at, bytes, count)) {
         uint64_t first = at / block * block;
-        if (found && first > to)
+        if (found && first >= to + bridged * block)
             break;
         if (!found)
             from = first;

@@ -32,8 +32,9 @@ public:
 
     // The next run of whole blocks (of block bytes each, counted from 0) that holds the stretches below
     // limit: from the block of the first stretch to the end of the block of the last stretch before
-    // the first block that none touches. false when no stretch is left below limit; nothing is taken.
-    bool changed_blocks(uint64_t limit, uint64_t block, uint64_t &from, uint64_t &to) const;
+    // the first gap of bridged or more blocks that none touches. false when no stretch is left below
+    // limit; nothing is taken.
+    bool changed_blocks(uint64_t limit, uint64_t block, uint64_t bridged, uint64_t &from, uint64_t &to) const;
 
     // The verdict apply gives for the input when every stretch was written over its copy: the input of
     // inputSize bytes has the CRC-32 inputChecksum, its bytes past the output size tailChecksum (0 when
