@@ -405,8 +405,9 @@ void applyWithoutCopy(Driver &driver) {
 
 void applySharingBlocks(Driver &driver) {
     // Changes on every other block, across a block's and the chunk's edge, in the last block, with the
-    // file grown and shrunk: whole unchanged blocks alone are shared, all but runs shorter than 4
-    // between changed ones; a file system that refuses is asked once, and one that fails fails the apply.
+    // file grown and shrunk: whole unchanged blocks alone are shared, all but runs shorter than 8
+    // between changed ones (7 are written, 8 shared); a file system that refuses is asked once, and one
+    // that fails fails the apply.
     for (int refusal : {0, EOPNOTSUPP, EIO}) {
         for (Bytes tail : {"grown by more than a block" + pattern(5000, 4), Bytes("")}) {
             Folder folder;
@@ -415,7 +416,7 @@ void applySharingBlocks(Driver &driver) {
             const uint64_t block = fs.f_bsize, chunk = 8 << 20;
             Bytes old = pattern(chunk + 3 * block + 100, 5), changed = old;
             for (uint64_t at : {uint64_t(7), 2 * block + 1, 4 * block, 5 * block - 1, 5 * block, 10 * block,
-                                chunk - 1, chunk + block, old.size() - 1})
+                                18 * block, 27 * block, chunk - 1, chunk + block, old.size() - 1})
                 changed[at] = char(changed[at] ^ 0x5a);
             changed = tail.empty() ? changed.substr(0, old.size() - 50) : changed + tail;
             folder.write("big.qpt", makePatch(old, changed));
@@ -431,8 +432,8 @@ void applySharingBlocks(Driver &driver) {
             }
             if (refusal == EIO)
                 expectWarning(seen, "Patching failed");
-            // Written: blocks 0 to 5, 10, 2047, 2049 and, grown, 2050 and the last, 100 bytes long.
-            EXPECT_EQ(refusal ? 1 : common - (tail.empty() ? 9 * block : 10 * block + 100),
+            // Written: blocks 0 to 18, 27, 2047, 2049 and, grown, 2050 and the last, 100 bytes long.
+            EXPECT_EQ(refusal ? 1 : common - (tail.empty() ? 22 * block : 23 * block + 100),
                       refusal ? SharingSystem::ranges.size() : shared);
         }
     }
