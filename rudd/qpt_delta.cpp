@@ -122,6 +122,25 @@ bool qpt_delta::changed_blocks(uint64_t limit, uint64_t block, uint64_t bridged,
     return found;
 }
 
+uint64_t qpt_delta::changed_bytes(uint64_t limit, uint64_t block, uint64_t bridged, uint32_t &runs) const {
+    qpt_delta ahead = *this;
+    ahead.counting = true;
+    uint32_t at, count;
+    const uint8_t *bytes;
+    uint64_t total = 0, from = 0, to = 0;
+    runs = 0;
+    while (ahead.next(limit, at, bytes, count)) {
+        uint64_t first = at / block * block, end = (uint64_t(at) + count + block - 1) / block * block;
+        if (runs == 0 || first >= to + bridged * block) {
+            total += to - from;
+            from = first;
+            runs++;
+        }
+        to = end > to ? end : to;
+    }
+    return total + to - from;
+}
+
 qpt::result qpt_delta::verdict(const qpt::summary &recorded, uint32_t inputSize, uint32_t inputChecksum,
                                uint32_t tailChecksum) {
     uint32_t at, count;

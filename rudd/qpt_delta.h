@@ -36,6 +36,9 @@ public:
     // limit; nothing is taken.
     bool changed_blocks(uint64_t limit, uint64_t block, uint64_t bridged, uint64_t &from, uint64_t &to) const;
 
+    // The bytes of all such runs of blocks below limit, and how many runs there are; nothing is taken.
+    uint64_t changed_bytes(uint64_t limit, uint64_t block, uint64_t bridged, uint32_t &runs) const;
+
     // The verdict apply gives for the input when every stretch was written over its copy: the input of
     // inputSize bytes has the CRC-32 inputChecksum, its bytes past the output size tailChecksum (0 when
     // it has none). source_invalid when the input is neither side; target_invalid when the output

@@ -240,6 +240,14 @@ uint64_t blockOf(int descriptor) {
 // whole file does; where they come in runs of kilobytes, it adds a third of a percent of the file.
 const uint64_t shortest = 8;
 
+// A chunk is shared around its runs of changed blocks only where its share calls keep, on average, this
+// many blocks each from being written; elsewhere it is written whole, in one stream and one extent. A
+// call's true cost grows with the extents it leaves for writeback and the fsync: where changes touch a
+// third of the blocks at random, a call keeps 10 blocks and the shared chunks took 1.1 to 1.25 times
+// as long as written ones on xfs; where they touch 30% in runs of kilobytes, 34 blocks, and sharing
+// took 0.7 to 0.9 times as long. Until a call succeeded, chunks take the sharing road, which asks.
+const uint64_t kept = 16;
+
 // The output a chunk at a time, by one of two roads. Where the file system shares blocks, the
 // unchanged block runs are shared with the input and each run of changed blocks is written whole into
 // space of its own, so no write breaks a shared extent (unsharing costs a copy-on-write of each run
@@ -253,7 +261,15 @@ public:
 
     // 0, or the error number of the failing call (-1: the input ended early).
     int write(uint64_t from, uint64_t to) {
-        int error = sharing == Sharing::no ? (own += to - from, copyChunk(from, to)) : shareChunk(from, to);
+        uint32_t runs = 0;
+        int error;
+        if (sharing == Sharing::no)
+            own += to - from, error = copyChunk(from, to);
+        else if (sharing == Sharing::yes &&
+                 delta.changed_bytes(to, block, shortest, runs) + (runs + 1) * kept * block > to - from)
+            own += to - from, error = changes.writeWhole(from, to, delta) ? 0 : errno;
+        else
+            error = shareChunk(from, to);
         if (error == 0 && !changes.flush())
             error = errno;
         return changes.ended ? -1 : error;
