@@ -261,15 +261,16 @@ public:
 
     // 0, or the error number of the failing call (-1: the input ended early).
     int write(uint64_t from, uint64_t to) {
-        uint32_t runs = 0;
         int error;
-        if (sharing == Sharing::no)
-            own += to - from, error = copyChunk(from, to);
-        else if (sharing == Sharing::yes &&
-                 delta.changed_bytes(to, block, shortest, runs) + (runs + 1) * kept * block > to - from)
-            own += to - from, error = changes.writeWhole(from, to, delta) ? 0 : errno;
-        else
+        if (sharing == Sharing::no) {
+            own += to - from;
+            error = copyChunk(from, to);
+        } else if (sharing == Sharing::yes && keepsTooFew(to - from, to)) {
+            own += to - from;
+            error = changes.writeWhole(from, to, delta) ? 0 : errno;
+        } else {
             error = shareChunk(from, to);
+        }
         if (error == 0 && !changes.flush())
             error = errno;
         return changes.ended ? -1 : error;
@@ -279,6 +280,14 @@ public:
     uint64_t own = 0;     // bytes put into space of the output's own so far, written or copied
 
 private:
+    // Whether sharing the chunk of length bytes below to would keep fewer than kept blocks a call from
+    // being written.
+    bool keepsTooFew(uint64_t length, uint64_t to) const {
+        uint32_t runs;
+        uint64_t changed = delta.changed_bytes(to, block, shortest, runs);
+        return changed + (runs + 1) * kept * block > length;
+    }
+
     int shareChunk(uint64_t from, uint64_t to) {
         uint64_t done = from, first, end;
         while (delta.changed_blocks(to, block, shortest, first, end)) {
