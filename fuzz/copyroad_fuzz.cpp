@@ -73,22 +73,18 @@ void require(bool holds) {
 
 std::string folder;
 bytes source(most);
-struct {
-    const uint8_t *input, *output; // of the run, as the engine makes it
-    uint64_t common;               // the smaller of their sizes
-} sides;
+const uint8_t *shareInput, *shareOutput; // of the run, the output as the engine makes it
+uint64_t shareCommon;                    // the smaller of their sizes
 
 // Stands for a file system that shares blocks of 4096 bytes (tmpfs's, as the road reads them).
 int shareRange(int from, int to, uint64_t offset, uint64_t length) {
     uint64_t end = offset + length;
-    require(offset % 4096 == 0 && (length % 4096 == 0 || end == sides.common) && end <= sides.common &&
-            std::memcmp(sides.input + offset, sides.output + offset, length) == 0);
+    require(offset % 4096 == 0 && (length % 4096 == 0 || end == shareCommon) && end <= shareCommon &&
+            std::memcmp(shareInput + offset, shareOutput + offset, length) == 0);
     for (off64_t in = off64_t(offset), out = in; uint64_t(in) < end;) {
         ssize_t copied = copyRange(from, &in, to, &out, size_t(end - uint64_t(in)));
-        if (copied <= 0) {
-            errno = copied == 0 ? EOPNOTSUPP : errno;
-            return -1;
-        }
+        if (copied <= 0)
+            return errno = copied == 0 ? EOPNOTSUPP : errno, -1;
     }
     return 0;
 }
@@ -166,7 +162,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     static int (*const systemShare)(int, int, uint64_t, uint64_t) = vopra::shareRange;
     vopra::shareRange = (flags & 128) ? shareRange : systemShare;
-    sides = {input.data(), expected.data(), inputSize < outputSize ? inputSize : outputSize};
+    shareInput = input.data(), shareOutput = expected.data();
+    shareCommon = inputSize < outputSize ? inputSize : outputSize;
     vopra::ErrorOr<rudd::qpt::summary> recorded = vopra::readPatch(patch, "p.qpt");
     require(!recorded.failed());
     vopra::ErrorOr<vopra::Matched> matched = vopra::matchInput("p.qpt", recorded.value(), in, "in");

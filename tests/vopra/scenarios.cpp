@@ -406,8 +406,8 @@ void applyWithoutCopy(Driver &driver) {
 void applySharingBlocks(Driver &driver) {
     // Changes on every other block, across a block's and the chunk's edge, in the last block, with the
     // file grown and shrunk: whole unchanged blocks alone are shared, all but runs shorter than 8
-    // between changed ones (7 are written, 8 shared) and chunks where a call would keep too few; a file system that refuses is asked once, and one
-    // that fails fails the apply.
+    // between changed ones (7 are written, 8 shared) and chunks where a call would keep too few; a file
+    // system that refuses is asked once, and one that fails fails the apply.
     for (int refusal : {0, EOPNOTSUPP, EIO}) {
         for (Bytes tail : {"grown by more than a block" + pattern(5000, 4), Bytes("")}) {
             Folder folder;
