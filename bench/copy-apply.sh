@@ -3,15 +3,16 @@
 # one or two qpt binaries side by side in one run, page cache warm, best of RUNS, against the durable
 # copy of the same file (`dd bs=1M conv=fsync`) and, where the file system shares blocks, against
 # `cp --reflink=always` plus `sync`; and the disk space the in-place apply takes (df before and after)
-# against the file's size and the blocks the patch changes. Also `qpt create` against `cmp` of two
-# identical files. The file systems: the folder given (the machine's own), and an xfs (reflink) and a
-# btrfs image mounted on loop devices, made here and removed again (needs root; skipped otherwise).
+# against the file's size and the blocks the patch changes, with the patched file's extents (filefrag).
+# Also `qpt create` against `cmp` of two identical files. The file systems: the folder given (the
+# machine's own), and an xfs (reflink) and a btrfs image mounted on loop devices, made here and removed
+# again (needs root; skipped otherwise).
 #
 #   bench/copy-apply.sh FOLDER RUNS "SIZES_MIB" QPT_AFTER [QPT_BEFORE]
 #
 # e.g. bench/copy-apply.sh /tmp 3 "256 1024" build/release/tools/qpt/qpt /tmp/main/build/tools/qpt/qpt
 # Changes: 0.1% of bytes in clusters of 1 to 16 bytes at random places; 10% in runs of 1 to 64 KiB.
-# Needs about 6 x the largest size free in FOLDER.
+# Needs about 5 x the largest size free in FOLDER.
 set -euo pipefail
 folder=$1 runs=$2 sizes=$3 after=$(realpath "$4") before=${5:+$(realpath "$5")}
 work=$(mktemp -d "$folder/qpt-copy-apply.XXXXXX")
@@ -31,7 +32,7 @@ mkdir -p "$work/ext4"
 if [ "$(id -u)" = 0 ]; then
   "$(dirname "$0")/../tools/deps.sh" bench
   for fs in xfs btrfs; do
-    truncate -s $((largest * 6 + 512))M "$work/$fs.img"
+    truncate -s $((largest * 5 + 512))M "$work/$fs.img"
     if [ $fs = xfs ]; then mkfs.xfs -q -m reflink=1 "$work/$fs.img"; else mkfs.btrfs -q "$work/$fs.img"; fi
     loop=$(losetup -f --show "$work/$fs.img")
     loops+=("$loop")
@@ -81,7 +82,7 @@ def used(place):
     """Blocks in use once the file system has settled: deleted files freed (xfs and btrfs free them in
     the background) and speculative preallocations given back (xfs)."""
     readings = []
-    while len(readings) < 2 or (readings[-1] != readings[-2] and len(readings) < 20):
+    while len(readings) < 2 or (readings[-1] != readings[-2] and len(readings) < 8):
         sh("sync")
         if place.endswith("/btrfs"):
             sh("btrfs", "filesystem", "sync", place)
@@ -92,8 +93,12 @@ def used(place):
         time.sleep(0.3)
     return readings[-1]
 
-def best(prepare, command, measure_space=None):
-    times, space = [], None
+def extents(path):
+    out = subprocess.run(["filefrag", path], check=True, capture_output=True, text=True).stdout
+    return int(out.rsplit(":", 1)[1].split()[0])
+
+def best(prepare, command, measure_space=None, patched=None):
+    times, space, pieces = [], None, None
     for _ in range(runs):
         prepare()
         base = used(measure_space) if measure_space else None
@@ -102,10 +107,12 @@ def best(prepare, command, measure_space=None):
         times.append(time.perf_counter() - start)
         if measure_space:
             space = used(measure_space) - base
-    return min(times), space
+        if patched:
+            pieces = extents(patched)
+    return min(times), space, pieces, max(times)
 
-print("%-6s %5s %6s  %-30s %8s %8s %8s  %s" % ("fs", "MiB", "change", "command", "seconds", "/ dd", "/ reflink",
-                                                 "new space"))
+print("%-6s %5s %6s  %-30s %8s %6s %8s %8s  %s" % (
+    "fs", "MiB", "change", "command", "seconds", "worst", "/ dd", "/ reflink", "new space"))
 for fs, place in places:
     for size_mib in sizes:
         for share in (0.001, 0.1):
@@ -116,7 +123,8 @@ for fs, place in places:
             sh(after, "create", stem + ".old", stem + ".new", patch)
             os.unlink(stem + ".new")
             sh("sync")
-            game, out, copy = os.path.join(place, "game.bin"), os.path.join(place, "out.bin"), os.path.join(place, "copy.bin")
+            game, out = os.path.join(place, "game.bin"), os.path.join(place, "out.bin")
+            copy = os.path.join(place, "copy.bin")
 
             def fresh_game():
                 for p in (game, os.path.join(place, "game.bak")):
@@ -140,21 +148,26 @@ for fs, place in places:
             rows["dd conv=fsync"] = best(no_output(copy), ["dd", "if=" + stem + ".old", "of=" + copy, "bs=1M",
                                                           "conv=fsync", "status=none"])
             if fs != "ext4":
-                rows["cp --reflink=always + sync"] = best(no_output(copy), ["sh", "-c", "cp --reflink=always '%s' '%s' && sync '%s'" % (stem + ".old", copy, copy)])
+                reflink_copy = "cp --reflink=always '%s' '%s' && sync '%s'" % (stem + ".old", copy, copy)
+                rows["cp --reflink=always + sync"] = best(no_output(copy), ["sh", "-c", reflink_copy])
             for label, qpt in binaries:
-                rows["in place (%s)" % label] = best(fresh_game, [qpt, "apply", patch, game], measure_space=place)
-                rows["three files (%s)" % label] = best(no_output(out), [qpt, "apply", patch, stem + ".old", out])
+                rows["in place (%s)" % label] = best(fresh_game, [qpt, "apply", patch, game],
+                                                     measure_space=place, patched=game)
+                rows["three files (%s)" % label] = best(no_output(out),
+                                                        [qpt, "apply", patch, stem + ".old", out])
             for p in (copy, out, game, os.path.join(place, "game.bak")):
                 if os.path.exists(p):
                     os.unlink(p)
             dd, reflink = rows["dd conv=fsync"][0], rows.get("cp --reflink=always + sync", (None,))[0]
-            for name, (seconds, space) in rows.items():
+            for name, (seconds, space, pieces, worst) in rows.items():
                 space_text = ""
                 if space is not None:
-                    space_text = "%.1f MiB = %.1f%% of the file; changed blocks %.1f MiB" % (
-                        space / MiB, 100.0 * space / size, changed_blocks * 4096 / MiB)
-                print("%-6s %5d %5.1f%%  %-30s %8.3f %8.2f %8s  %s" % (
-                    fs, size_mib, share * 100, name, seconds, seconds / dd,
+                    space_text = ("%.1f MiB = %.1f%% of the file; changed blocks %.1f MiB = %.1f%%; "
+                                  "%d extents") % (
+                        space / MiB, 100.0 * space / size, changed_blocks * 4096 / MiB,
+                        100.0 * changed_blocks * 4096 / size, pieces)
+                print("%-6s %5d %5.1f%%  %-30s %8.3f %5.2fx %8.2f %8s  %s" % (
+                    fs, size_mib, share * 100, name, seconds, worst / seconds, seconds / dd,
                     "%.2f" % (seconds / reflink) if reflink else "-", space_text))
             for p in (stem + ".old", patch):
                 os.unlink(p)

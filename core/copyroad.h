@@ -18,6 +18,10 @@ namespace vopra {
 // The copy call. Only tests replace it, to make it unavailable as on a system without it.
 extern ssize_t (*copyRange)(int from, off64_t *fromOffset, int to, off64_t *toOffset, size_t length);
 
+// The share call (FICLONERANGE): the input's blocks offset .. offset + length become the output's at
+// the same positions. 0, or -1 with errno. Only tests replace it, to stand for a file system that shares.
+extern int (*shareRange)(int from, int to, uint64_t offset, uint64_t length);
+
 enum class Copy {
     made,        // the output holds the other side, on disk; attributes not yet set
     unavailable, // the system cannot copy here: the output is empty again, for the engine's pass

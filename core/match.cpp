@@ -1,8 +1,6 @@
 #include "core/match.h"
 #include "core/progress.h"
 
-#include "rudd/bus_guard.h"
-
 #include <cstdio>
 
 using rudd::error;
@@ -38,11 +36,10 @@ rudd::either<Matched> matchInput(const char *patchName, const qpt::summary &reco
     Matched matched;
     uint32_t size = input.size();
     // A file of neither size is not read at all.
-    bool sized = size == recorded.source_size || size == recorded.target_size;
-    const rudd::filemap *maps[] = {&input};
-    if (sized && !rudd::bus_guard(maps).run(
-                     [&] { matched.checksum = checksumInChunks(input.data(), size, progress); }))
-        return changedWhileRead(patchName, inputName);
+    if (size == recorded.source_size || size == recorded.target_size)
+        matched.checksum = RUDD_TRY(checksumInChunks(input.descriptor(), size, progress,
+                                                     words("cannot read ", quoted(inputName)),
+                                                     changedWhileRead(patchName, inputName)));
     matched.side = qpt::match(recorded, size, matched.checksum);
     if (matched.side == Side::neither)
         return error::fault(words(quoted(inputName), " is neither source nor target of ", quoted(patchName),

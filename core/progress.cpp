@@ -3,6 +3,9 @@
 #include "rudd/descriptor.h"
 #include "rudd/qpt.h"
 
+#include <cerrno>
+#include <unistd.h>
+
 namespace vopra {
 
 Progress phase(const Progress &whole, unsigned from, unsigned to) {
@@ -14,12 +17,24 @@ Progress phase(const Progress &whole, unsigned from, unsigned to) {
     });
 }
 
-uint32_t checksumInChunks(const uint8_t *data, uint32_t size, const Progress &progress) {
+rudd::either<uint32_t> checksumInChunks(int descriptor, uint32_t size, const Progress &progress,
+                                        const rudd::words &failing, const rudd::error &cutShort) {
+    uint8_t buffer[131072];
     uint32_t running = 0xFFFFFFFF;
     for (uint32_t done = 0; done < size;) {
-        uint32_t step = size - done < progressChunk ? size - done : progressChunk;
-        running = rudd::qpt::crc32_running(running, data + done, step);
-        done += step;
+        uint32_t end = size - done < progressChunk ? size : done + progressChunk;
+        while (done < end) {
+            uint32_t step = end - done < sizeof buffer ? end - done : uint32_t(sizeof buffer);
+            ssize_t got = pread(descriptor, buffer, step, off_t(done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                return rudd::error::system(errno, failing);
+            if (got == 0)
+                return cutShort;
+            running = rudd::qpt::crc32_running(running, buffer, uint32_t(got));
+            done += uint32_t(got);
+        }
         if (progress)
             progress(done, size);
     }

@@ -2,6 +2,8 @@
 
 #include "core/workflow.h"
 
+#include "rudd/error.h"
+
 #include <cstdint>
 
 // One progress scale for a whole operation. Each long phase (the input's check, the write, the flush)
@@ -17,8 +19,12 @@ const unsigned progressScale = 1u << 20;
 // whole is unbound, so the work skips its reports as it does without a callback.
 Progress phase(const Progress &whole, unsigned from, unsigned to);
 
-// The CRC-32 of data, read a chunk at a time with progress(done, size) after each chunk.
-uint32_t checksumInChunks(const uint8_t *data, uint32_t size, const Progress &progress);
+// The CRC-32 of the descriptor's first size bytes, read a chunk at a time with progress(done, size)
+// after each chunk; or the failed read, with failing's words, or cutShort where the file ended early.
+// Read, not mapped: reading a page the system holds costs a copy, while touching it through a map costs
+// as much as reading it from disk where the page cache holds the file in single pages.
+rudd::either<uint32_t> checksumInChunks(int descriptor, uint32_t size, const Progress &progress,
+                                        const rudd::words &failing, const rudd::error &cutShort);
 
 // Puts the descriptor's first size bytes on disk a chunk at a time, with progress(done, size) after each
 // chunk; the next chunk is already on its way while one is waited for. The file's own fsync, still to

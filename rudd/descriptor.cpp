@@ -71,16 +71,19 @@ done allocate(int fd, uint64_t offset, uint64_t length, const words &failing) {
     return done();
 }
 
-void write_behind::written(uint64_t end) {
+void write_behind::written(uint64_t end, uint64_t fresh) {
     if (end <= started)
         return;
     // The stretch started last time is waited for only now, while the one just written goes on its way.
     const unsigned wait_for =
         SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
     sync_file_range(fd, off64_t(started), off64_t(end - started), SYNC_FILE_RANGE_WRITE);
-    if (started > waited)
+    if (started > waited && pending >= batch) {
         sync_file_range(fd, off64_t(waited), off64_t(started - waited), wait_for);
-    waited = started;
+        waited = started;
+        pending = 0;
+    }
+    pending += fresh < end - started ? fresh : end - started;
     started = end;
 }
 
@@ -89,6 +92,7 @@ void write_behind::wait() {
         sync_file_range(fd, off64_t(waited), off64_t(started - waited),
                         SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
     waited = started;
+    pending = 0;
 }
 
 } // namespace rudd

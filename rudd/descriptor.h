@@ -44,21 +44,26 @@ done write_all(int fd, const void *bytes, size_t count, uint64_t offset, const w
 done allocate(int fd, uint64_t offset, uint64_t length, const words &failing);
 
 // Puts what a sequential writer wrote on its way to disk as it goes: each call starts the writeback of
-// what was written since the last one and waits for the stretch before that, so the disk works while
-// the next is written and the final fsync finds little left. Only a head start: where it fails or the
-// file system lacks it, nothing is lost, since the fsync that must follow reports every failure.
+// what was written since the last one and waits for what came before that, so the disk works while
+// the next stretch is written and the final fsync finds little left. Where much of what is written
+// takes no new space (blocks shared with another file), the wait comes only once batch bytes of new
+// data are waiting, not at every call. Only a head start: where it fails or the file system lacks it,
+// nothing is lost, since the fsync that must follow reports every failure.
 class write_behind {
 public:
-    explicit write_behind(int fd) : fd(fd) {}
-    // Everything below end has been written.
-    void written(uint64_t end);
+    explicit write_behind(int fd, uint64_t batch = 0) : fd(fd), batch(batch) {}
+    // Everything below end has been written, fresh bytes of it new data since the last call (all of
+    // it, unless said).
+    void written(uint64_t end, uint64_t fresh = UINT64_MAX);
     // Waits for everything started.
     void wait();
 
 private:
     int fd;
+    uint64_t batch;
     uint64_t started = 0; // writeback started below this
     uint64_t waited = 0;  // on disk below this
+    uint64_t pending = 0; // new data between waited and started
 };
 
 } // namespace rudd

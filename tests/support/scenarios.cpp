@@ -18,6 +18,7 @@
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 using Kind = vopra::Outcome::Kind;
@@ -251,7 +252,27 @@ struct FailingRename {
     static inline int (*saved)(int, const char *, const char *, unsigned) = vopra::renameFile;
 };
 
-// Takes the system's copy away, as where it is unavailable: the engine's pass must do the work.
+// Stands for a file system that shares blocks (each range copied and recorded) or refuses with refusal.
+struct SharingSystem {
+    explicit SharingSystem(int refusal) {
+        ranges.clear();
+        failing = refusal;
+        vopra::shareRange = [](int from, int to, uint64_t offset, uint64_t length) {
+            ranges.push_back({offset, length});
+            off64_t in = off64_t(offset), out = off64_t(offset);
+            if (failing == 0 && vopra::copyRange(from, &in, to, &out, length) == ssize_t(length))
+                return 0;
+            errno = failing;
+            return -1;
+        };
+    }
+    ~SharingSystem() { vopra::shareRange = saved; }
+    static inline std::vector<std::pair<uint64_t, uint64_t>> ranges;
+    static inline int failing;
+    static inline int (*saved)(int, int, uint64_t, uint64_t) = vopra::shareRange;
+};
+
+// Takes the system's copy and sharing away: the engine's pass must do the work.
 struct NoCopy {
     NoCopy() {
         calls = 0;
@@ -262,6 +283,7 @@ struct NoCopy {
         };
     }
     ~NoCopy() { vopra::copyRange = saved; }
+    SharingSystem refusing{EOPNOTSUPP};
     static inline int calls;
     static inline ssize_t (*saved)(int, off64_t *, int, off64_t *, size_t) = vopra::copyRange;
 };
@@ -375,9 +397,47 @@ void applyScatteredAndSparseChanges(Driver &driver) {
 }
 
 void applyWithoutCopy(Driver &driver) {
+    // Unchanged blocks to copy: the copy is asked for once.
     NoCopy unavailable;
-    applySucceeds(driver);
+    applyScatteredAndSparseChanges(driver);
     EXPECT_EQ(1, NoCopy::calls);
+}
+
+void applySharingBlocks(Driver &driver) {
+    // Changes on every other block, across a block's and the chunk's edge, in the last block, with the
+    // file grown and shrunk: whole unchanged blocks alone are shared, all but runs shorter than 8
+    // between changed ones (7 are written, 8 shared) and chunks where a call would keep too few; a file
+    // system that refuses is asked once, and one that fails fails the apply.
+    for (int refusal : {0, EOPNOTSUPP, EIO}) {
+        for (Bytes tail : {"grown by more than a block" + pattern(5000, 4), Bytes("")}) {
+            Folder folder;
+            struct statvfs fs;
+            ASSERT_EQ(0, statvfs(folder.root.c_str(), &fs));
+            const uint64_t block = fs.f_bsize, chunk = 8 << 20;
+            Bytes old = pattern(chunk + 3 * block + 100, 5), changed = old;
+            for (uint64_t at : {uint64_t(7), 2 * block + 1, 4 * block, 5 * block - 1, 5 * block, 10 * block,
+                                18 * block, 27 * block, chunk - 1, chunk + block, old.size() - 1})
+                changed[at] = char(changed[at] ^ 0x5a);
+            changed = tail.empty() ? changed.substr(0, old.size() - 50) : changed + tail;
+            folder.write("big.qpt", makePatch(old, changed));
+            folder.write("big.bin", old);
+            SharingSystem sharing(refusal);
+            Seen seen = driver.run(Operation::Apply, folder / "big.qpt", folder / "big.bin");
+            EXPECT_EQ(refusal == EIO ? old : changed, folder.read("big.bin")) << refusal;
+            uint64_t common = tail.empty() ? changed.size() : old.size(), shared = 0;
+            for (auto [offset, length] : SharingSystem::ranges) {
+                EXPECT_TRUE(offset % block == 0 && (length % block == 0 || offset + length == common));
+                EXPECT_EQ(old.substr(offset, length), changed.substr(offset, length)) << offset;
+                shared += length;
+            }
+            if (refusal == EIO)
+                expectWarning(seen, "Patching failed");
+            // Written: blocks 0 to 18, 27, 2047 and the second chunk whole, too short for a share call
+            // to keep 16 blocks from being written.
+            EXPECT_EQ(refusal ? 1 : (chunk / block - 21) * block,
+                      refusal ? SharingSystem::ranges.size() : shared);
+        }
+    }
 }
 
 void applyReadOnlyTarget(Driver &driver) {
@@ -886,6 +946,7 @@ const std::vector<Scenario> &scenarios() {
         {"applySucceeds", Operation::Apply, applySucceeds, false},
         {"applyWithoutCopy", Operation::Apply, applyWithoutCopy, true},
         {"applyScatteredAndSparseChanges", Operation::Apply, applyScatteredAndSparseChanges, false},
+        {"applySharingBlocks", Operation::Apply, applySharingBlocks, true},
         {"applyReadOnlyTarget", Operation::Apply, applyReadOnlyTarget, false},
         {"applyBackwardsWithCapitalExtension", Operation::Apply, applyBackwardsWithCapitalExtension, false},
         {"applyNamesWithoutExtension", Operation::Apply, applyNamesWithoutExtension, false},

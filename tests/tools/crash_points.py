@@ -30,10 +30,11 @@ import sys
 import tempfile
 
 CALLS = ["open", "openat", "newfstatat", "flock", "fallocate", "truncate", "ftruncate", "pwrite64", "write",
-         "copy_file_range", "sync_file_range", "msync", "fsync", "fdatasync", "chmod", "fchmod", "fchmodat",
-         "fchown", "link", "linkat", "rename", "renameat", "renameat2", "unlink", "unlinkat"]
+         "copy_file_range", "ioctl", "sync_file_range", "msync", "fsync", "fdatasync", "chmod", "fchmod",
+         "fchmodat", "fchown", "link", "linkat", "rename", "renameat", "renameat2", "unlink", "unlinkat"]
 # Calls whose failure a full disk can cause.
-SPACE_CALLS = {"fallocate", "ftruncate", "pwrite64", "write", "copy_file_range", "msync", "fsync", "linkat"}
+SPACE_CALLS = {"fallocate", "ftruncate", "pwrite64", "write", "copy_file_range", "ioctl", "msync", "fsync",
+               "linkat"}
 TEMPORARY = re.compile(r"\.(tmp(\.\d+)?|part)$")
 
 
