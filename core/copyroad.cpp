@@ -253,19 +253,18 @@ private:
     // Whether sharing the chunk of length bytes below to would keep fewer than kept blocks a call from
     // being written.
     bool keepsTooFew(uint64_t length, uint64_t to) const {
-        uint32_t runs;
-        uint64_t changed = delta.changed_bytes(to, block, shortest, runs);
-        return changed + (runs + 1) * kept * block > length;
+        qpt_delta::block_runs changed = delta.changed_bytes(to, block, shortest);
+        return changed.bytes + (changed.count + 1) * kept * block > length;
     }
 
     rudd::either<Copied> shareChunk(uint64_t from, uint64_t to) {
-        uint64_t shared = from, first, end;
-        while (delta.changed_blocks(to, block, shortest, first, end)) {
-            if (RUDD_TRY(share(shared, first)) == Copied::unavailable)
+        uint64_t shared = from;
+        while (std::optional<qpt_delta::block_run> changed = delta.changed_blocks(to, block, shortest)) {
+            if (RUDD_TRY(share(shared, changed->from)) == Copied::unavailable)
                 return Copied::unavailable;
-            shared = end < size ? end : size;
-            own += shared - first;
-            RUDD_TRY(changes.writeWhole(first, shared, delta));
+            shared = changed->to < size ? changed->to : size;
+            own += shared - changed->from;
+            RUDD_TRY(changes.writeWhole(changed->from, shared, delta));
         }
         return share(shared, to);
     }

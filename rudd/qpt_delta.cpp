@@ -100,32 +100,31 @@ uint32_t qpt_delta::page_runs(uint64_t limit, uint64_t page, uint32_t most) cons
     return runs;
 }
 
-bool qpt_delta::changed_blocks(uint64_t limit, uint64_t block, uint64_t bridged, uint64_t &from,
-                               uint64_t &to) const {
+std::optional<qpt_delta::block_run> qpt_delta::changed_blocks(uint64_t limit, uint64_t block,
+                                                              uint64_t bridged) const {
     qpt_delta ahead = *this;
     ahead.counting = true;
     uint32_t at, count;
     const uint8_t *bytes;
-    bool found = false;
+    std::optional<block_run> found;
     while (ahead.next(limit, at, bytes, count)) {
         uint64_t first = at / block * block;
-        if (found && first >= to + bridged * block)
+        if (found && first >= found->to + bridged * block)
             break;
         if (!found)
-            from = first;
-        found = true;
-        to = (uint64_t(at) + count + block - 1) / block * block;
+            found = block_run{first, 0};
+        found->to = (uint64_t(at) + count + block - 1) / block * block;
     }
     return found;
 }
 
-uint64_t qpt_delta::changed_bytes(uint64_t limit, uint64_t block, uint64_t bridged, uint32_t &runs) const {
+qpt_delta::block_runs qpt_delta::changed_bytes(uint64_t limit, uint64_t block, uint64_t bridged) const {
     qpt_delta ahead = *this;
     ahead.counting = true;
     uint32_t at, count;
     const uint8_t *bytes;
     uint64_t total = 0, from = 0, to = 0;
-    runs = 0;
+    uint32_t runs = 0;
     while (ahead.next(limit, at, bytes, count)) {
         uint64_t first = at / block * block, end = (uint64_t(at) + count + block - 1) / block * block;
         if (runs == 0 || first >= to + bridged * block) {
@@ -135,7 +134,7 @@ uint64_t qpt_delta::changed_bytes(uint64_t limit, uint64_t block, uint64_t bridg
         }
         to = end > to ? end : to;
     }
-    return total + to - from;
+    return block_runs{total + to - from, runs};
 }
 
 qpt::result qpt_delta::verdict(uint32_t expected, uint32_t inputSize, uint32_t inputChecksum,

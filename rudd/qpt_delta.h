@@ -3,6 +3,7 @@
 #include "rudd/qpt.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace rudd {
 
@@ -31,14 +32,22 @@ public:
     // up to most; nothing is taken.
     uint32_t page_runs(uint64_t limit, uint64_t page, uint32_t most) const;
 
+    // A run of whole blocks, from .. to.
+    struct block_run {
+        uint64_t from, to;
+    };
     // The next run of whole blocks (of block bytes each, counted from 0) that holds the stretches below
     // limit: from the block of the first stretch to the end of the block of the last stretch before
-    // the first gap of bridged or more blocks that none touches. false when no stretch is left below
+    // the first gap of bridged or more blocks that none touches. Nothing when no stretch is left below
     // limit; nothing is taken.
-    bool changed_blocks(uint64_t limit, uint64_t block, uint64_t bridged, uint64_t &from, uint64_t &to) const;
+    std::optional<block_run> changed_blocks(uint64_t limit, uint64_t block, uint64_t bridged) const;
 
     // The bytes of all such runs of blocks below limit, and how many runs there are; nothing is taken.
-    uint64_t changed_bytes(uint64_t limit, uint64_t block, uint64_t bridged, uint32_t &runs) const;
+    struct block_runs {
+        uint64_t bytes;
+        uint32_t count;
+    };
+    block_runs changed_bytes(uint64_t limit, uint64_t block, uint64_t bridged) const;
 
     // The verdict apply gives for the input when every stretch was written over its copy: the input of
     // inputSize bytes has the CRC-32 inputChecksum, its bytes past the output size tailChecksum (0 when
