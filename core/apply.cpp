@@ -34,9 +34,9 @@ static words patched(const string &backup) {
 static bool holdsSource(const ApplyInputs &in, const string &path, const Progress &progress) {
     OpenedFile kept;
     if (openFile(path, kept).failed() || !kept.regular() ||
-        uint64_t(kept.status.st_size) != in.recorded.source_size || mapFile(kept).failed())
+        uint64_t(kept.status.st_size) != in.recorded.source_size)
         return false;
-    rudd::either<Matched> matched = matchInput(in.patch.name, in.recorded, kept.map, path, progress);
+    rudd::either<Matched> matched = matchInput(in.patch.name, in.recorded, kept, progress);
     return !matched.failed() && matched.value().side != Side::target;
 }
 

@@ -28,7 +28,7 @@ done ApplyInputs::read() {
 }
 
 done ApplyInputs::match(const Progress &progress) {
-    matched = RUDD_TRY(matchInput(patch.name, recorded, input.map, input.name, progress));
+    matched = RUDD_TRY(matchInput(patch.name, recorded, input, progress));
     return done();
 }
 

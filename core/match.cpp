@@ -30,14 +30,14 @@ static string mismatch(const qpt::summary &recorded, uint32_t size, uint32_t che
     return string(reason);
 }
 
-rudd::either<Matched> matchInput(const char *patchName, const qpt::summary &recorded,
-                                 const rudd::filemap &input, const char *inputName,
+rudd::either<Matched> matchInput(const char *patchName, const qpt::summary &recorded, const OpenedFile &input,
                                  const Progress &progress) {
     Matched matched;
-    uint32_t size = input.size();
+    const char *inputName = input.name;
+    uint32_t size = uint32_t(input.status.st_size);
     // A file of neither size is not read at all.
     if (size == recorded.source_size || size == recorded.target_size)
-        matched.checksum = RUDD_TRY(checksumInChunks(input.descriptor(), size, progress,
+        matched.checksum = RUDD_TRY(checksumInChunks(input.file.get(), size, progress,
                                                      words("cannot read ", quoted(inputName)),
                                                      changedWhileRead(patchName, inputName)));
     matched.side = qpt::match(recorded, size, matched.checksum);

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "core/files.h"
 #include "core/workflow.h"
 
 #include "rudd/error.h"
-#include "rudd/file.h"
 #include "rudd/qpt.h"
 #include "rudd/words.h"
 
@@ -22,13 +22,12 @@ struct Matched {
     uint32_t outputChecksum = 0;
 };
 
-// Matches input, mapped from inputName, to the patch at patchName that recorded it, by size and CRC-32,
-// guarded against the file being cut short meanwhile; or says why it is neither ("'x' is neither source
-// nor target of 'p': size 4 bytes, expected 3", or the CRC-32 against the one recorded for that size).
-// The CRC-32 is read a chunk at a time with progress(done, size).
+// Matches the open input to the patch at patchName that recorded it, by size and CRC-32, guarded against
+// the file being cut short meanwhile; or says why it is neither ("'x' is neither source nor target of 'p':
+// size 4 bytes, expected 3", or the CRC-32 against the one recorded for that size). The CRC-32 is read a
+// chunk at a time with progress(done, size).
 rudd::either<Matched> matchInput(const char *patchName, const rudd::qpt::summary &recorded,
-                                 const rudd::filemap &input, const char *inputName,
-                                 const Progress &progress = Progress());
+                                 const OpenedFile &input, const Progress &progress = Progress());
 
 // "'a' or 'b' changed while it was read": what a run says of inputs that another program changed.
 rudd::error changedWhileRead(const char *first, const char *second);

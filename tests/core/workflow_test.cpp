@@ -46,17 +46,7 @@ public:
     }
 };
 
-class Workflow : public testing::TestWithParam<Scenario> {};
-
-TEST_P(Workflow, runs) {
-    DirectDriver driver;
-    GetParam().body(driver);
-}
-
-INSTANTIATE_TEST_SUITE_P(Scenarios, Workflow, testing::ValuesIn(scenarios()),
-                         [](const testing::TestParamInfo<Scenario> &info) {
-                             return std::string(info.param.name);
-                         });
+VOPRA_SCENARIO_TESTS(Scenarios, Workflow, runs, DirectDriver, scenarios());
 
 TEST(Files, folder_of_every_kind_of_path_opens) {
     // A bare name lies in the working folder, and the root's files in "/".

@@ -7,6 +7,8 @@
 
 #include "core/workflow.h"
 
+#include <gtest/gtest.h>
+
 #include <ostream>
 #include <string>
 #include <vector>
@@ -45,3 +47,14 @@ const std::vector<Scenario> &scenarios();
 inline void PrintTo(const Scenario &scenario, std::ostream *out) {
     *out << scenario.name;
 }
+
+// Every scenario of list as a test of its own, Prefix/Suite.test/name, each run through a new DriverType.
+#define VOPRA_SCENARIO_TESTS(Prefix, Suite, test, DriverType, list)                                          \
+    class Suite : public testing::TestWithParam<Scenario> {};                                                \
+    TEST_P(Suite, test) {                                                                                    \
+        DriverType driver;                                                                                   \
+        GetParam().body(driver);                                                                             \
+    }                                                                                                        \
+    INSTANTIATE_TEST_SUITE_P(                                                                                \
+        Prefix, Suite, testing::ValuesIn(list),                                                              \
+        [](const testing::TestParamInfo<Scenario> &info) { return std::string(info.param.name); })

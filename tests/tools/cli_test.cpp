@@ -82,16 +82,6 @@ std::vector<Scenario> inPlaceScenarios() {
     return chosen;
 }
 
-class InPlace : public testing::TestWithParam<Scenario> {};
-
-TEST_P(InPlace, through_the_tool) {
-    ToolDriver driver;
-    GetParam().body(driver);
-}
-
-INSTANTIATE_TEST_SUITE_P(Tool, InPlace, testing::ValuesIn(inPlaceScenarios()),
-                         [](const testing::TestParamInfo<Scenario> &info) {
-                             return std::string(info.param.name);
-                         });
+VOPRA_SCENARIO_TESTS(Tool, InPlace, through_the_tool, ToolDriver, inPlaceScenarios());
 
 } // namespace

@@ -168,17 +168,7 @@ public:
     }
 };
 
-class Scenarios : public testing::TestWithParam<Scenario> {};
-
-TEST_P(Scenarios, through_the_window) {
-    WindowDriver driver;
-    GetParam().body(driver);
-}
-
-INSTANTIATE_TEST_SUITE_P(Window, Scenarios, testing::ValuesIn(scenarios()),
-                         [](const testing::TestParamInfo<Scenario> &info) {
-                             return std::string(info.param.name);
-                         });
+VOPRA_SCENARIO_TESTS(Window, Scenarios, through_the_window, WindowDriver, scenarios());
 
 class MainWindow : public support::ToolkitTest {
 protected:
