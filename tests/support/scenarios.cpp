@@ -292,77 +292,68 @@ const Bytes earlierBackup = "an earlier backup that must survive\n";
 
 // ---- apply: the checks, in their order, each run also breaking every later check where it can ----
 
-void applyPatchMissing(Driver &driver) {
-    Folder folder;
-    folder.write("game.bak", oldData);
-    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "missing.dat", folder / "missing.bak",
-                           "QPT patch does not exist");
+// A file a check's folder holds: its bytes, or a sparse file of sparse bytes.
+struct Laid {
+    const char *name;
+    Bytes bytes;
+    uint64_t sparse = 0;
+};
+struct Check {
+    const char *first, *second, *message;
+    std::vector<Laid> files;
+};
+
+// Each check refused in a folder of its own, laid out so that it also breaks every later check it can.
+void expectChecks(Driver &driver, Operation operation, const std::vector<Check> &checks) {
+    for (const Check &check : checks) {
+        Folder folder;
+        for (const Laid &file : check.files) {
+            if (file.sparse)
+                folder.sparse(file.name, file.sparse);
+            else
+                folder.write(file.name, file.bytes);
+        }
+        expectRefusedUntouched(driver, folder, operation, folder / check.first, folder / check.second,
+                               check.message);
+    }
 }
 
-void applyTargetMissing(Driver &driver) {
-    Folder folder;
-    folder.write("patch.dat", "x");
-    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "patch.dat", folder / "missing.qpt",
-                           "Target file does not exist");
-}
+const uint64_t fourGiB = uint64_t(1) << 32;
 
-void applySamePath(Driver &driver) {
-    // The same file in both boxes is refused before the extensions are looked at.
-    Folder folder;
-    folder.write("a.qpt", makePatch(oldData, newData()));
-    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "a.qpt", folder / "a.qpt",
-                           "Source file and target file cannot be the same");
-}
-
-void applyPatchExtension(Driver &driver) {
-    Folder folder;
-    folder.write("game.patch", makePatch(oldData, newData()));
-    folder.write("game.qpt", oldData);
-    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "game.patch", folder / "game.qpt",
-                           "QPT patch extension must be .qpt");
-}
-
-void applyTargetQpt(Driver &driver) {
-    Folder folder;
-    folder.write("a.qpt", makePatch(oldData, newData()));
-    folder.write("b.QpT", oldData);
-    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "a.qpt", folder / "b.QpT",
-                           "Target file extension must not be .qpt");
-}
-
-void applyTargetBak(Driver &driver) {
-    // Its backup name would be the target itself.
-    Folder folder;
-    folder.write("a.qpt", makePatch(oldData, newData()));
-    folder.write("game.BAK", oldData);
-    folder.sparse("huge.qpt", uint64_t(1) << 32);
-    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "huge.qpt", folder / "game.BAK",
-                           "Target file extension must not be .bak");
-}
-
-void applyTargetTmp(Driver &driver) {
-    // Its temporary name would be the target itself.
-    Folder folder;
-    folder.write("a.qpt", makePatch(oldData, newData()));
-    folder.write("game.tmp", oldData);
-    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "a.qpt", folder / "game.tmp",
-                           "Target file extension must not be .tmp");
-}
-
-void applyPatchTooLarge(Driver &driver) {
-    Folder folder;
-    folder.sparse("huge.qpt", uint64_t(1) << 32);
-    folder.sparse("huge.sfc", uint64_t(1) << 32);
-    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "huge.qpt", folder / "huge.sfc",
-                           "QPT patch must be smaller than 4 GiB");
-}
-
-void applyTargetTooLarge(Driver &driver) {
-    Folder folder;
-    folder.write("game.qpt", makePatch(oldData, newData()));
-    folder.sparse("huge.sfc", (uint64_t(1) << 32) + 4096);
-    expectRefusedUntouched(driver, folder, Operation::Apply, folder / "game.qpt", folder / "huge.sfc",
-                           "Target file must be smaller than 4 GiB");
+void applyChecksInOrder(Driver &driver) {
+    Bytes patch = makePatch(oldData, newData());
+    expectChecks(driver, Operation::Apply,
+                 {
+                     {"missing.dat", "missing.bak", "QPT patch does not exist", {{"game.bak", oldData}}},
+                     {"patch.dat", "missing.qpt", "Target file does not exist", {{"patch.dat", "x"}}},
+                     // The same file in both boxes is refused before the extensions are looked at.
+                     {"a.qpt", "a.qpt", "Source file and target file cannot be the same", {{"a.qpt", patch}}},
+                     {"game.patch",
+                      "game.qpt",
+                      "QPT patch extension must be .qpt",
+                      {{"game.patch", patch}, {"game.qpt", oldData}}},
+                     {"a.qpt",
+                      "b.QpT",
+                      "Target file extension must not be .qpt",
+                      {{"a.qpt", patch}, {"b.QpT", oldData}}},
+                     // Its backup or its temporary name would be the target itself.
+                     {"huge.qpt",
+                      "game.BAK",
+                      "Target file extension must not be .bak",
+                      {{"a.qpt", patch}, {"game.BAK", oldData}, {"huge.qpt", "", fourGiB}}},
+                     {"a.qpt",
+                      "game.tmp",
+                      "Target file extension must not be .tmp",
+                      {{"a.qpt", patch}, {"game.tmp", oldData}}},
+                     {"huge.qpt",
+                      "huge.sfc",
+                      "QPT patch must be smaller than 4 GiB",
+                      {{"huge.qpt", "", fourGiB}, {"huge.sfc", "", fourGiB}}},
+                     {"game.qpt",
+                      "huge.sfc",
+                      "Target file must be smaller than 4 GiB",
+                      {{"game.qpt", patch}, {"huge.sfc", "", fourGiB + 4096}}},
+                 });
 }
 
 // ---- apply: outcomes ----
@@ -771,49 +762,28 @@ void applyThroughPlantedLinks(Driver &driver) {
 
 // ---- create ----
 
-void createSourceMissing(Driver &driver) {
-    Folder folder;
-    expectRefusedUntouched(driver, folder, Operation::Create, folder / "old.qpt", folder / "new.qpt",
-                           "Source file does not exist");
-}
-
-void createTargetMissing(Driver &driver) {
-    Folder folder;
-    folder.write("old.qpt", oldData);
-    expectRefusedUntouched(driver, folder, Operation::Create, folder / "old.qpt", folder / "new.qpt",
-                           "Target file does not exist");
-}
-
-void createSourceQpt(Driver &driver) {
-    Folder folder;
-    folder.write("old.QPT", oldData);
-    folder.write("new.qpt", newData());
-    expectRefusedUntouched(driver, folder, Operation::Create, folder / "old.QPT", folder / "new.qpt",
-                           "Source file extension must not be .qpt");
-}
-
-void createTargetQpt(Driver &driver) {
-    Folder folder;
-    folder.sparse("old.sfc", uint64_t(1) << 32);
-    folder.write("new.Qpt", newData());
-    expectRefusedUntouched(driver, folder, Operation::Create, folder / "old.sfc", folder / "new.Qpt",
-                           "Target file extension must not be .qpt");
-}
-
-void createSourceTooLarge(Driver &driver) {
-    Folder folder;
-    folder.sparse("old.sfc", uint64_t(1) << 32);
-    folder.sparse("new.sfc", uint64_t(1) << 33);
-    expectRefusedUntouched(driver, folder, Operation::Create, folder / "old.sfc", folder / "new.sfc",
-                           "Source file must be smaller than 4 GiB");
-}
-
-void createTargetTooLarge(Driver &driver) {
-    Folder folder;
-    folder.write("old.sfc", oldData);
-    folder.sparse("new.sfc", uint64_t(1) << 32);
-    expectRefusedUntouched(driver, folder, Operation::Create, folder / "old.sfc", folder / "new.sfc",
-                           "Target file must be smaller than 4 GiB");
+void createChecksInOrder(Driver &driver) {
+    expectChecks(driver, Operation::Create,
+                 {
+                     {"old.qpt", "new.qpt", "Source file does not exist", {}},
+                     {"old.qpt", "new.qpt", "Target file does not exist", {{"old.qpt", oldData}}},
+                     {"old.QPT",
+                      "new.qpt",
+                      "Source file extension must not be .qpt",
+                      {{"old.QPT", oldData}, {"new.qpt", newData()}}},
+                     {"old.sfc",
+                      "new.Qpt",
+                      "Target file extension must not be .qpt",
+                      {{"old.sfc", "", fourGiB}, {"new.Qpt", newData()}}},
+                     {"old.sfc",
+                      "new.sfc",
+                      "Source file must be smaller than 4 GiB",
+                      {{"old.sfc", "", fourGiB}, {"new.sfc", "", fourGiB * 2}}},
+                     {"old.sfc",
+                      "new.sfc",
+                      "Target file must be smaller than 4 GiB",
+                      {{"old.sfc", oldData}, {"new.sfc", "", fourGiB}}},
+                 });
 }
 
 void createSucceeds(Driver &driver) {
@@ -934,15 +904,7 @@ void createOntoFolder(Driver &driver) {
 
 const std::vector<Scenario> &scenarios() {
     static const std::vector<Scenario> all = {
-        {"applyPatchMissing", Operation::Apply, applyPatchMissing, false},
-        {"applyTargetMissing", Operation::Apply, applyTargetMissing, false},
-        {"applySamePath", Operation::Apply, applySamePath, false},
-        {"applyPatchExtension", Operation::Apply, applyPatchExtension, false},
-        {"applyTargetQpt", Operation::Apply, applyTargetQpt, false},
-        {"applyTargetBak", Operation::Apply, applyTargetBak, false},
-        {"applyTargetTmp", Operation::Apply, applyTargetTmp, false},
-        {"applyPatchTooLarge", Operation::Apply, applyPatchTooLarge, false},
-        {"applyTargetTooLarge", Operation::Apply, applyTargetTooLarge, false},
+        {"applyChecksInOrder", Operation::Apply, applyChecksInOrder, false},
         {"applySucceeds", Operation::Apply, applySucceeds, false},
         {"applyWithoutCopy", Operation::Apply, applyWithoutCopy, true},
         {"applyScatteredAndSparseChanges", Operation::Apply, applyScatteredAndSparseChanges, false},
@@ -968,12 +930,7 @@ const std::vector<Scenario> &scenarios() {
         {"applyKeepsFileUnderTemporaryName", Operation::Apply, applyKeepsFileUnderTemporaryName, false},
         {"applyTargetLinkedToItsBackup", Operation::Apply, applyTargetLinkedToItsBackup, false},
         {"applyTargetLinkedElsewhere", Operation::Apply, applyTargetLinkedElsewhere, false},
-        {"createSourceMissing", Operation::Create, createSourceMissing, false},
-        {"createTargetMissing", Operation::Create, createTargetMissing, false},
-        {"createSourceQpt", Operation::Create, createSourceQpt, false},
-        {"createTargetQpt", Operation::Create, createTargetQpt, false},
-        {"createSourceTooLarge", Operation::Create, createSourceTooLarge, false},
-        {"createTargetTooLarge", Operation::Create, createTargetTooLarge, false},
+        {"createChecksInOrder", Operation::Create, createChecksInOrder, false},
         {"createSucceeds", Operation::Create, createSucceeds, false},
         {"createWithoutExtensionSameFileAndEmpty", Operation::Create, createWithoutExtensionSameFileAndEmpty,
          false},
