@@ -156,10 +156,7 @@ Outcome applyPatch(const string &patchPath, const string &targetPath, const Prog
 // refused before a byte of the input is read.
 static done openForCopy(ApplyInputs &in, const string &patchPath, const string &inputPath,
                         const string &outputPath, const Progress &progress) {
-    RUDD_TRY(in.openPatch(patchPath));
-    RUDD_TRY(fitForReading(in.patch));
-    RUDD_TRY(in.openInput(inputPath));
-    RUDD_TRY(fitForReading(in.input));
+    RUDD_TRY(in.openFit(patchPath, inputPath));
     RUDD_TRY(usableOutput(outputPath, "OUTPUT", in.input, in.patch));
     RUDD_TRY(in.lockInput(false));
     RUDD_TRY(in.read());

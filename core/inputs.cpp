@@ -19,6 +19,15 @@ done ApplyInputs::lockInput(bool replacing) {
     return error::system(errno, words("cannot lock ", quoted(input.name)));
 }
 
+done ApplyInputs::openFit(const char *patchName, const char *inputName) {
+    RUDD_TRY(openPatch(patchName));
+    RUDD_TRY(fitForReading(patch));
+    if (!inputName)
+        return done();
+    RUDD_TRY(openInput(inputName));
+    return fitForReading(input);
+}
+
 done ApplyInputs::read() {
     RUDD_TRY(mapFile(patch));
     recorded = RUDD_TRY(readPatch(patch.map, patch.name));

@@ -21,6 +21,9 @@ struct ApplyInputs {
     // Opens the two files by their names, the patch first: "cannot open 'x': ...".
     rudd::done openPatch(const char *name) { return openFile(name, patch); }
     rudd::done openInput(const char *name) { return openFile(name, input); }
+    // Both opened and found fit for reading (regular files under 4 GiB), the patch first; the input only
+    // where inputName is given. The forms that word no checks of their own take this.
+    rudd::done openFit(const char *patchName, const char *inputName);
     // Locks the input against a second run on the same file at the same time ("'x' is being patched by
     // another run"): exclusively where the input is to be replaced, shared where it is only read.
     rudd::done lockInput(bool replacing);

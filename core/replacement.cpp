@@ -1,5 +1,6 @@
 #include "core/replacement.h"
 #include "core/interruption.h"
+#include "core/names.h"
 
 #include <acl/libacl.h>
 #include <attr/libattr.h>
@@ -94,7 +95,7 @@ template <typename Make> done Replacement::takeFreeName(Make make) {
 }
 
 done Replacement::create() {
-    folder.reset(open(place.folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    folder = openFolderOf(finalName);
     if (!folder.is_open())
         return error::system(errno, words("cannot write ", quoted(finalName)));
     watchInterruptions();

@@ -3,7 +3,6 @@
 // partial file, is left behind: results are written beside the output and take its name only when whole
 // and on disk.
 
-#include "core/files.h"
 #include "core/inputs.h"
 #include "core/quoting.h"
 #include "core/workflow.h"
@@ -159,23 +158,15 @@ int apply_patch(int count, char **operands) {
     return report(outcome);
 }
 
-// The patch checked and, with a file, the file matched, as an apply opens and reads them.
-done inspect(vopra::ApplyInputs &in, const char *patch_name, const char *file_name) {
-    RUDD_TRY(in.openPatch(patch_name));
-    RUDD_TRY(vopra::fitForReading(in.patch));
-    if (file_name) {
-        RUDD_TRY(in.openInput(file_name));
-        RUDD_TRY(vopra::fitForReading(in.input));
-    }
-    return in.read();
-}
-
 int describe_patch(int count, char **operands) {
     if (count < 1 || count > 2)
         return usage("qpt info PATCH [FILE]");
     const char *patch_name = operands[0], *file_name = count == 2 ? operands[1] : nullptr;
     vopra::ApplyInputs in;
-    if (done read = inspect(in, patch_name, file_name); read.failed()) {
+    done read = in.openFit(patch_name, file_name);
+    if (!read.failed())
+        read = in.read();
+    if (read.failed()) {
         say("%s", shown(read.failure().text()).text());
         return status_failure;
     }
